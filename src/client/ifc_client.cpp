@@ -1,0 +1,1 @@
+#include "client/ifc_client.hpp"

@@ -1,0 +1,1 @@
+#include "dispatch/ether_parse.hpp"

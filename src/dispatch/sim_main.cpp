@@ -1,0 +1,1 @@
+#include "dispatch/sim_main.hpp"

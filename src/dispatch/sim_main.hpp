@@ -1,0 +1,13 @@
+// The append_log command and the set-file load and save.
+#pragma once
+
+// PUT handler: appends the data part to "cgi.log" exactly as it came.
+int append_log(char *data, int len);
+
+// Reads at most size bytes of path into buf with one read. Returns 0 when the
+// file cannot be opened, else what the read returned.
+int hfp_load_data2(const char *path, void *buf, int size);
+
+// Replaces path with the size bytes of buf (temporary file, fsync, rename).
+// Returns 0 on success; -1 on any failure, leaving the old file untouched.
+int hfp_save_data2(const char *path, const void *buf, int size);

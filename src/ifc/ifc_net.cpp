@@ -1,0 +1,1 @@
+#include "ifc/ifc_net.hpp"

@@ -1,0 +1,1 @@
+#include "lib/lib_fp.hpp"

@@ -1,0 +1,1 @@
+#include "net/ether_com.hpp"

@@ -1,0 +1,1 @@
+#include "net/tcp1_main.hpp"

@@ -1,0 +1,17 @@
+// The server loop: one connection at a time, one request per connection.
+#pragma once
+
+#include <cstdint>
+
+// Debug switch: while nonzero the loop prints its progress lines.
+extern std::int16_t deb_tcp1_main;
+
+// Serves one accepted connection: header, GET or PUT, and closes it.
+void tcp1_handle_connection(int conn);
+
+// Accepts and serves connections on a listening socket, for ever.
+[[noreturn]] void tcp1_serve(int listen_fd);
+
+// Start-up and loop on the given port. Returns an exit status only when the
+// listening socket cannot be set up.
+int tcp1_main(std::uint16_t port);

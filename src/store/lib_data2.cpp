@@ -1,0 +1,1 @@
+#include "store/lib_data2.hpp"

@@ -1,0 +1,47 @@
+/* Parameter records: the 80-byte named record and the operations on a table
+ * of them. Part of the support library: this header compiles as C and C++. */
+#ifndef IFCSIM_LIB_DATA2_HPP
+#define IFCSIM_LIB_DATA2_HPP
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* One record; a table ends with a record of type 0. The layout is the set
+ * file's: 80 bytes, little-endian integers. */
+typedef struct i4_record {
+  int32_t type;     /* 1..5 usable, 0 ends the table */
+  char name[28];    /* NUL-terminated */
+  int32_t value[7]; /* slot 0..6 */
+  int32_t min;
+  int32_t max;
+  char group[12];   /* NUL-terminated */
+} i4_record;
+
+/* Reads value slot index of the usable record called name into *out.
+ * Returns 0, or -1 (and *out untouched) when there is no such record. */
+int fp_main_read(const char *name, int32_t *out, int index, i4_record *table);
+
+/* Stores value into slot index of the usable record called name, unclamped.
+ * Returns 0, or -1 when there is no such record. */
+int fp_main_write(const char *name, int32_t value, int index, i4_record *table);
+
+/* Returns 0 when slot index of the record called name holds value, else -1. */
+int fp_main_compare(const char *name, int32_t value, int index, i4_record *table);
+
+/* Sets the record's range and clamps its slots 1..6 into it (min first). */
+void change_i4_min_max(i4_record *table, const char *name, int32_t min, int32_t max);
+
+/* Sets the record's type when type is 1..5; otherwise does nothing. */
+void change_i4_type(i4_record *table, const char *name, int32_t type);
+
+/* The library's set-up entry point; there is nothing to set up. */
+void setup_i4(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* IFCSIM_LIB_DATA2_HPP */

@@ -1,0 +1,1 @@
+#include "valve/com_ifc.hpp"

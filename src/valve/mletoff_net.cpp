@@ -1,0 +1,1 @@
+#include "valve/mletoff_net.hpp"

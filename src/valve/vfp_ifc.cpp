@@ -1,0 +1,1 @@
+#include "valve/vfp_ifc.hpp"
