@@ -161,8 +161,9 @@ const char *transaction(const sockaddr_in &addr, const target &t, char *scratch)
   return err;
 }
 
-// Runs count requests against t with conc clients; records latencies unless warm-up.
-void run_chunk(target &t, long count, int conc, bool record) {
+// Runs count requests against t with conc clients, starting none after
+// max_seconds (0: no limit); records latencies unless it is a warm-up.
+void run_chunk(target &t, long count, int conc, bool record, double max_seconds) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<std::uint16_t>(t.port));
@@ -170,12 +171,16 @@ void run_chunk(target &t, long count, int conc, bool record) {
   std::atomic<long> left{count};
   std::vector<std::vector<std::int64_t>> per_thread(static_cast<size_t>(conc));
   std::atomic<long> errors{0};
+  const auto start = clock_type::now();
+  const auto stop = start + std::chrono::duration_cast<clock_type::duration>(
+                                std::chrono::duration<double>(max_seconds));
   auto worker = [&](int id) {
     std::vector<char> scratch(kBlock);
     auto &mine = per_thread[static_cast<size_t>(id)];
     mine.reserve(static_cast<size_t>(count / conc + 1));
     while (left.fetch_sub(1) > 0) {
       auto t0 = clock_type::now();
+      if (max_seconds > 0 && t0 > stop) break;
       const char *err = transaction(addr, t, scratch.data());
       auto t1 = clock_type::now();
       if (err) {
@@ -188,7 +193,6 @@ void run_chunk(target &t, long count, int conc, bool record) {
       }
     }
   };
-  auto start = clock_type::now();
   {
     std::vector<std::jthread> threads;
     for (int i = 0; i < conc; ++i) threads.emplace_back(worker, i);
@@ -302,23 +306,21 @@ int main(int argc, char **argv) {
   for (auto &t : targets)
     if (t->put && t->payload.size() > 256000) usage("payload above 256000 bytes");
 
-  for (auto &t : targets) run_chunk(*t, o.warmup, o.concurrency, false);
+  for (auto &t : targets) run_chunk(*t, o.warmup, o.concurrency, false, 0);
 
   // Chunks alternate, and the order flips every round (A B, B A, ...), so a
-  // drift in the machine's load hits every target alike.
+  // drift in the machine's load hits every target alike. A time cap is shared
+  // out evenly: no chunk starts a request after its share of it.
   const long chunk = std::max<long>(1, (o.requests + o.chunks - 1) / o.chunks);
-  auto start = clock_type::now();
+  const double chunk_seconds = o.max_seconds / o.chunks;
   long done = 0;
   for (int round = 0; done < o.requests; ++round) {
     long n = std::min(chunk, o.requests - done);
     for (size_t j = 0; j < targets.size(); ++j) {
       size_t k = (round % 2 == 0) ? j : targets.size() - 1 - j;
-      run_chunk(*targets[k], n, o.concurrency, true);
+      run_chunk(*targets[k], n, o.concurrency, true, chunk_seconds);
     }
     done += n;
-    if (o.max_seconds > 0 &&
-        std::chrono::duration<double>(clock_type::now() - start).count() > o.max_seconds)
-      break;
   }
   int failed = 0;
   for (auto &t : targets) {

@@ -102,18 +102,22 @@ describe() {
     PUT_log_256k) echo "PUT append_log 256000 B" ;;
   esac
 }
-# Samples, time cap (s) and warm-up per run, by class and concurrency. Above
-# the backlog (c=16) the kernel drops connections and clients wait for their
-# SYN to be sent again, 1 s and more: those runs are capped by time.
-budget() { # class conc -> "n T w"
-  if ((full)); then echo "10000 0 50"; return; fi
+# Samples, time cap (s), warm-up and chunks per run, by class and
+# concurrency. Above the backlog (c=16) the kernel drops connections and
+# clients wait for their SYN to be sent again, 1 s and more: those runs, and
+# the slow scenarios, are capped by time.
+budget() { # class conc -> "n T w k"
+  if ((full)); then echo "10000 0 50 10"; return; fi
   case "$1/$2" in
-    fast/16) echo "10000 5 50" ;;
-    fast/*) echo "10000 8 200" ;;
-    medium/*) echo "10000 5 50" ;;
-    slow/*) echo "1000 5 5" ;;
+    fast/16) echo "10000 5 50 5" ;;
+    fast/*) echo "10000 10 200 10" ;;
+    medium/*) echo "10000 6 20 6" ;;
+    slow/*) echo "1000 6 2 3" ;;
   esac
 }
+# Requests per scenario for the warm-up and under strace.
+few() { [[ $1 == slow ]] && echo 3 || echo 20; }
+traced() { case $1 in slow) echo 5 ;; medium) echo 50 ;; *) echo 200 ;; esac }
 allocs() { od -An -tu8 "$work/allocs" | tr -d ' '; }
 
 lg() { "$bin/ifcsim_loadgen" "$@"; }
@@ -123,8 +127,8 @@ say "warm-up: every scenario once, so first-use allocations (stdio, time zone) a
 for s in "${scenarios[@]}"; do
   IFS='|' read -r id sargs bargs class <<<"$s"
   # shellcheck disable=SC2086
-  lg -c 1 -n 20 -w 0 --tag "warm" --target server "$sport" $sargs --target base "$bport" $bargs \
-    >>"$work/warm.log"
+  lg -c 1 -n "$(few "$class")" -w 0 --tag "warm" --target server "$sport" $sargs --target base "$bport" $bargs \
+    >>"$work/warm.log" || true
 done
 
 : >"$work/results.csv"
@@ -135,12 +139,12 @@ for s in "${scenarios[@]}"; do
   IFS='|' read -r id sargs bargs class <<<"$s"
   for c in 1 4 16; do
     k=$((k + 1))
-    read -r n cap w <<<"$(budget "$class" "$c")"
+    read -r n cap w chunks <<<"$(budget "$class" "$c")"
     say "[$k/$total] $id c=$c"
     : >"$work/server/cgi.log"  # the 256000-byte PUT would fill the disk otherwise
     a0=$(allocs)
     # shellcheck disable=SC2086
-    lg -c "$c" -n "$n" -w "$w" -T "$cap" --tag "$id" --target server "$sport" $sargs \
+    lg -c "$c" -n "$n" -w "$w" -T "$cap" -k "$chunks" --tag "$id" --target server "$sport" $sargs \
       --target base "$bport" $bargs >"$work/run.out" || true
     a1=$(allocs)
     cat "$work/run.out" >>"$work/runs.log"
@@ -154,8 +158,7 @@ say "system calls per request (strace -c -f, attached to the server)"
 : >"$work/syscalls.csv"
 for s in "${scenarios[@]}"; do
   IFS='|' read -r id sargs bargs class <<<"$s"
-  m=200
-  [[ $class == slow ]] && m=20
+  m=$(traced "$class")
   strace -f -c -U name,calls -S calls -o "$work/strace.$id" -p "$server_pid" 2>/dev/null &
   st=$!
   for _ in $(seq 100); do
