@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,16 +73,25 @@ int hfp_load_data2(const char *path, void *buf, int size) {
 // The image goes to a temporary file beside it instead, which replaces the
 // set file only once it is whole and on disk.
 int hfp_save_data2(const char *path, const void *buf, int size) {
+  if (size < 0) return -1;
+  // A set file that is a link to the real one stays a link: the real file is
+  // replaced, in its own directory, as an in-place write would have changed it.
+  char resolved[PATH_MAX];
+  struct stat old;
+  bool exists = lstat(path, &old) == 0;
+  if (exists && S_ISLNK(old.st_mode) && realpath(path, resolved) != nullptr) {
+    path = resolved;
+    exists = stat(path, &old) == 0;
+  }
   char tmp[PATH_MAX];
-  if (size < 0 || !with_suffix(tmp, path, ".tmp")) return -1;
+  if (!with_suffix(tmp, path, ".tmp")) return -1;
   // O_NOFOLLOW: a link left under the temporary name must not redirect the
   // write to some other file.
   int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) return -1;
   // A set file that someone narrowed (say to 0600) keeps its permissions, as
   // it did when it was rewritten in place.
-  struct stat old;
-  if (stat(path, &old) == 0 && S_ISREG(old.st_mode)) fchmod(fd, old.st_mode & 07777);
+  if (exists && S_ISREG(old.st_mode)) fchmod(fd, old.st_mode & 07777);
   bool ok = write_all(fd, static_cast<const char *>(buf), static_cast<size_t>(size)) &&
             fsync(fd) == 0;
   if (close(fd) != 0) ok = false;

@@ -130,6 +130,40 @@ TEST_F(SimMainFiles, SaveReplacesWithExactlySizeBytes) {
   }
 }
 
+// A set file kept elsewhere behind a link: the link stays, the real file
+// gets the image. A dangling link is replaced by the file itself.
+TEST_F(SimMainFiles, SaveThroughLinkReplacesTheRealFile) {
+  static const struct {
+    const char *name;
+    bool target_exists;
+    const char *written;  // file that must hold the image afterwards
+    bool link_stays;
+  } cases[] = {
+      {"link to an existing file", true, "real/ifc_set.set", true},
+      {"dangling link", false, "ifc_set.set", false},
+  };
+  const std::string image = pattern(kSize, 2);
+  for (const auto &c : cases) {
+    ScopedWorkDir dir;
+    ASSERT_EQ(mkdir("real", 0755), 0) << c.name;
+    if (c.target_exists) {
+      write_file("real/ifc_set.set", pattern(1000, 1));
+      ASSERT_EQ(chmod("real/ifc_set.set", 0600), 0) << c.name;
+    }
+    ASSERT_EQ(symlink("real/ifc_set.set", kPath), 0) << c.name;
+    EXPECT_EQ(hfp_save_data2(kPath, image.data(), kSize), 0) << c.name;
+    EXPECT_EQ(is_symlink(kPath), c.link_stays) << c.name;
+    EXPECT_EQ(read_file(c.written), image) << c.name;
+    EXPECT_FALSE(file_exists("ifc_set.set.tmp")) << c.name;
+    EXPECT_FALSE(file_exists("real/ifc_set.set.tmp")) << c.name;
+    if (c.target_exists) {
+      struct stat st;
+      ASSERT_EQ(stat("real/ifc_set.set", &st), 0) << c.name;
+      EXPECT_EQ(st.st_mode & 07777, 0600u) << c.name;
+    }
+  }
+}
+
 // Each way a save can fail must return -1 and leave the old set file whole.
 // Permissions cannot provoke a failure: CI runs as root.
 TEST_F(SimMainFiles, SaveBlockedAtTemporaryNameKeepsOldFile) {
