@@ -46,7 +46,8 @@ struct target {
   // Filled by the run.
   std::vector<std::int64_t> ns;  // latency of each good transaction
   long errors = 0;
-  double busy_seconds = 0;  // wall time of this target's chunks
+  double busy_seconds = 0;          // wall time of this target's chunks
+  std::vector<double> chunk_rates;  // requests per second of each chunk
   std::string first_error;
   std::mutex error_mutex;
 };
@@ -199,7 +200,10 @@ void run_chunk(target &t, long count, int conc, bool record, double max_seconds)
   }
   double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
   if (!record) return;
+  long finished = errors.load();
+  for (auto &v : per_thread) finished += static_cast<long>(v.size());
   t.busy_seconds += seconds;
+  t.chunk_rates.push_back(seconds > 0 ? static_cast<double>(finished) / seconds : 0);
   t.errors += errors.load();
   for (auto &v : per_thread) t.ns.insert(t.ns.end(), v.begin(), v.end());
 }
@@ -326,6 +330,26 @@ int main(int argc, char **argv) {
   for (auto &t : targets) {
     report(o, *t);
     if (t->errors) failed = 1;
+  }
+  // The ratio of each target to the first, round by round: its median is what
+  // to quote, since a burst of load elsewhere spoils a round, not the whole run.
+  for (size_t j = 1; j < targets.size(); ++j) {
+    std::vector<double> ratios;
+    const auto &a = targets[0]->chunk_rates, &b = targets[j]->chunk_rates;
+    for (size_t r = 0; r < a.size() && r < b.size(); ++r)
+      if (b[r] > 0) ratios.push_back(a[r] / b[r]);
+    std::sort(ratios.begin(), ratios.end());
+    if (ratios.empty()) continue;
+    const size_t m = ratios.size();
+    const double median = m % 2 ? ratios[m / 2] : (ratios[m / 2 - 1] + ratios[m / 2]) / 2;
+    std::printf(
+        "%s/%s: rate ratio per round, median %.3f (%.3f to %.3f over %zu rounds)\n",
+        targets[0]->label.c_str(), targets[j]->label.c_str(), median, ratios.front(),
+        ratios.back(), m);
+    // RATIO,tag,first,other,conc,median,min,max,rounds
+    std::printf("RATIO,%s,%s,%s,%d,%.3f,%.3f,%.3f,%zu\n", o.tag.c_str(),
+                targets[0]->label.c_str(), targets[j]->label.c_str(), o.concurrency,
+                median, ratios.front(), ratios.back(), m);
   }
   return failed;
 }

@@ -148,7 +148,7 @@ for s in "${scenarios[@]}"; do
       --target base "$bport" $bargs >"$work/run.out" || true
     a1=$(allocs)
     cat "$work/run.out" >>"$work/runs.log"
-    grep '^CSV,' "$work/run.out" >>"$work/results.csv" || true
+    grep -E '^(CSV|RATIO),' "$work/run.out" >>"$work/results.csv" || true
     served=$(awk -F, '$3=="server"{print $8}' "$work/run.out" | head -1)
     echo "$id,$c,$((a1 - a0)),$((served + w))" >>"$work/allocs.csv"
   done
@@ -197,8 +197,10 @@ echo
 echo "Rates in requests/s over loopback, one connection per request; latency of the whole"
 echo "transaction (connect to the server's close) in microseconds. base = protocol-only"
 echo "baseline with a reply or payload of the same size, measured alternately with the"
-echo "server; ratio = server/base. allocs = heap allocations per request in the server;"
-echo "calls = system calls per request in the server."
+echo "server in rounds; ratio = median over the rounds of server/base rate (its range"
+echo "beside it). allocs = heap allocations per request in the server (after warm-up);"
+echo "calls = system calls per request in the server. n = server samples (the baseline"
+echo "gets as many or more); runs above the backlog (c=16) and slow PUTs are time-capped."
 echo
 awk -F, -v allocs="$work/allocs.csv" -v calls="$work/syscalls.csv" -v names="$(for s in "${scenarios[@]}"; do id=${s%%|*}; printf '%s=%s;' "$id" "$(describe "$id")"; done)" '
   BEGIN {
@@ -208,21 +210,21 @@ awk -F, -v allocs="$work/allocs.csv" -v calls="$work/syscalls.csv" -v names="$(f
       split(line, a, ","); alloc[a[1] "," a[2]] = a[4] ? sprintf("%.2f", a[3] / a[4]) : "-"
     }
     while ((getline line < calls) > 0) { split(line, a, ","); call[a[1]] = a[2] }
-    printf "%-26s %6s %3s %6s %4s %9s %9s %6s %8s %8s %8s %9s %9s %8s %8s %6s %6s\n",
-      "scenario", "bytes", "c", "n", "err", "server/s", "base/s", "ratio",
-      "p50", "p95", "p99", "p99.9", "max", "base p50", "base p99", "allocs", "calls"
+    printf "%-25s %6s %2s %5s %3s %8s %8s %5s %11s %7s %7s %7s %8s %8s %7s %7s %6s %5s\n",
+      "scenario", "bytes", "c", "n", "err", "server/s", "base/s", "ratio", "(rounds)",
+      "p50", "p95", "p99", "p99.9", "max", "base50", "base99", "allocs", "calls"
   }
   $1 == "CSV" {
     key = $2 "," $7
     if ($3 == "server") { srv[key] = $0; order[++rows] = key } else base[key] = $0
   }
+  $1 == "RATIO" { key = $2 "," $5; ratio[key] = $6; range[key] = sprintf("%.2f-%.2f", $7, $8) }
   END {
     for (r = 1; r <= rows; r++) {
       key = order[r]
       split(srv[key], s, ","); split(base[key], b, ",")
-      ratio = b[10] > 0 ? s[10] / b[10] : 0
-      printf "%-26s %6s %3s %6s %4s %9.0f %9.0f %6.3f %8.0f %8.0f %8.0f %9.0f %9.0f %8.0f %8.0f %6s %6s\n",
-        desc[s[2]], s[6], s[7], s[8], s[9] + b[9], s[10], b[10], ratio,
+      printf "%-25s %6s %2s %5s %3s %8.0f %8.0f %5.2f %11s %7.0f %7.0f %7.0f %8.0f %8.0f %7.0f %7.0f %6s %5s\n",
+        desc[s[2]], s[6], s[7], s[8], s[9] + b[9], s[10], b[10], ratio[key], range[key],
         s[12], s[13], s[14], s[15], s[16], b[12], b[14], alloc[key],
         (s[7] == 1 ? call[s[2]] : "")
     }
