@@ -1,6 +1,6 @@
 // The IFC table and its command handlers, called directly in a fresh working
-// directory. The expected file images are built here from the record layout,
-// not taken from the module.
+// directory. The expected file images come from ifc_set_image.hpp, built from
+// the record layout rather than taken from the module.
 #include "ifc/ifc_net.hpp"
 
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dispatch/ether_parse.hpp"
+#include "ifc/ifc_set_image.hpp"
 #include "ifcsim_config.hpp"
 #include "support/temp_dir.hpp"
 
@@ -24,63 +25,8 @@ using testing_support::read_file;
 using testing_support::ScopedWorkDir;
 using testing_support::write_file;
 
-constexpr char kFile[] = "ifc_set.set";
-
-// Record positions (1-based) in the table.
-enum { kTot = 1, kTwt, kStat1, kStat2, kV, kS1, kS2, kS3, kS4 };
-
-void put_le32(std::string &img, std::size_t at, std::int32_t v) {
-  auto u = static_cast<std::uint32_t>(v);
-  for (int i = 0; i < 4; ++i) img[at + i] = static_cast<char>((u >> (8 * i)) & 0xff);
-}
-
-std::int32_t get_le32(const std::string &img, std::size_t at) {
-  std::uint32_t u = 0;
-  for (int i = 0; i < 4; ++i)
-    u |= static_cast<std::uint32_t>(static_cast<unsigned char>(img[at + i])) << (8 * i);
-  return static_cast<std::int32_t>(u);
-}
-
-std::size_t slot_offset(int pos, int slot) { return (pos - 1) * 80 + 32 + 4 * slot; }
-
-void set_slot(std::string &img, int pos, int slot, std::int32_t v) {
-  put_le32(img, slot_offset(pos, slot), v);
-}
-
-std::int32_t slot_of(const std::string &img, int pos, int slot) {
-  return get_le32(img, slot_offset(pos, slot));
-}
-
-// The default image: type 1, name, slot 0 = 0, slots 1..6, min, max, empty
-// group; then an all-zero terminator.
-std::string default_image() {
-  struct row {
-    const char *name;
-    std::int32_t slots[6];
-    std::int32_t min, max;
-  };
-  static const row rows[] = {
-      {"Tot", {90, 90, 90, 90, 90, 90}, 50, 150},
-      {"Twt", {240, 240, 240, 240, 240, 240}, 190, 290},
-      {"STAT_1", {1, 0, 0, 0, 0, 0}, 0, 6},
-      {"STAT_2", {10, 1, 10, 2, 0, 0}, 0, 6},
-      {"V", {0, 0, 0, 0, 0, 0}, 0, 1},
-      {"S1", {0, 0, 0, 0, 0, 0}, 0, 1},
-      {"S2", {0, 0, 0, 0, 0, 0}, 0, 1},
-      {"S3", {0, 0, 0, 0, 0, 0}, 0, 1},
-      {"S4", {0, 0, 0, 0, 0, 0}, 0, 1},
-  };
-  std::string img(800, '\0');
-  for (std::size_t r = 0; r < std::size(rows); ++r) {
-    std::size_t base = r * 80;
-    put_le32(img, base, 1);
-    std::memcpy(&img[base + 4], rows[r].name, std::strlen(rows[r].name));
-    for (int i = 0; i < 6; ++i) put_le32(img, base + 36 + 4 * i, rows[r].slots[i]);
-    put_le32(img, base + 60, rows[r].min);
-    put_le32(img, base + 64, rows[r].max);
-  }
-  return img;
-}
+using namespace ifc_test;
+constexpr const char *kFile = kSetFile;
 
 // Calls a GET handler with a buffer of the connection buffer's size and checks
 // that the returned length is the text's length.
@@ -111,12 +57,6 @@ std::string capture_put(put_handler h, std::string_view text) {
 class IfcNetTest : public testing::Test {
  protected:
   ScopedWorkDir work_;
-};
-
-// A change: record position, slot, new value.
-struct change {
-  int pos, slot;
-  std::int32_t value;
 };
 
 // ---------------------------------------------------------------------------
@@ -209,27 +149,6 @@ TEST_F(IfcNetTest, ImageWithoutTerminatorOrNameEnds) {
 
 // ---------------------------------------------------------------------------
 // Selection and status
-
-struct select_row {
-  const char *name;
-  int pos, slot;
-};
-const select_row kSelect[] = {
-    {"pin", kV, 2},     {"abs", kV, 3},    {"main", kV, 4},   {"tandem", kV, 5},
-    {"stretch", kV, 6}, {"sub1", kS1, 1},  {"sub2", kS1, 2},  {"sub3", kS1, 3},
-    {"sub4", kS1, 4},   {"sub5", kS1, 5},  {"sub6", kS1, 6},  {"sub7", kS2, 1},
-    {"sub8", kS2, 2},   {"sub9", kS2, 3},  {"sub10", kS2, 4}, {"sub11", kS2, 5},
-    {"sub12", kS2, 6},  {"sub13", kS3, 1}, {"sub14", kS3, 2}, {"sub15", kS3, 3},
-    {"sub16", kS3, 4},  {"sub17", kS3, 5}, {"sub18", kS3, 6}, {"sub19", kS4, 1},
-    {"sub20", kS4, 2},
-};
-
-std::string select_reply(const std::string &img) {
-  std::string s;
-  for (const auto &r : kSelect)
-    s += std::string(r.name) + ":" + std::to_string(slot_of(img, r.pos, r.slot)) + " ";
-  return s;
-}
 
 TEST_F(IfcNetTest, SelectReplyWithDefaults) {
   std::string reply = get(IFC_get_select_item);
@@ -454,13 +373,9 @@ TEST_F(IfcNetTest, DrawnTbwFollowTheSeededSequence) {
 // ---------------------------------------------------------------------------
 // Histograms
 
-const char kLeftCounts[] =
-    " 0 0 0 0 0 0 0 0 0 0 0 0 0 0 10 30 50 120 160 210 250 280 290 300 290 280 250 210 "
-    "160 120 50 30 10 0 0 0 0 0 0 0 0 0 0 0 0 0";
-
 TEST_F(IfcNetTest, HistogramCountsDoNotDependOnTheSelection) {
-  const std::string left = std::string("234 500 4.65 190 500") + kLeftCounts;
-  const std::string right = std::string("234 500 4.52 190 500") + kLeftCounts;
+  const std::string left = std::string("234 500 4.65 190 500") + kHistoCounts;
+  const std::string right = std::string("234 500 4.52 190 500") + kHistoCounts;
   ASSERT_EQ(left.size(), 144u);
   EXPECT_EQ(get(IFC_get_hist_cntdatL), left);
   EXPECT_EQ(get(IFC_get_hist_cntdatR), right);
