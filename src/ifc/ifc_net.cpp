@@ -254,11 +254,7 @@ constexpr int kHstSetMax = 32;
 
 void I_ifc() { std::memcpy(i4, i4_init, kIfcTableBytes); }
 
-void i_ifc() {
-  if (hfp_load_data2(kIfcSetFile, i4, kIfcTableBytes) == kIfcTableBytes) return;
-  I_ifc();
-  hfp_save_data2(kIfcSetFile, i4, kIfcTableBytes);
-}
+void i_ifc() { hfp_load_table(kIfcSetFile, i4, i4_init, kIfcTableBytes); }
 
 int Ifc_SetRead(const char *name, std::int32_t *out, int index) {
   i_ifc();

@@ -14,8 +14,9 @@ int Ifc_SetWrite(const char *name, std::int32_t value, int index);
 // Copies the compiled-in defaults over the working table; the file is untouched.
 void I_ifc();
 
-// Loads "ifc_set.set" into the working table; a missing, unreadable or short
-// file is replaced by the defaults, which are saved.
+// Loads "ifc_set.set" into the working table. A missing file is created from
+// the defaults; a short or unreadable one is first kept as "ifc_set.set.bad"
+// (one printed line) and then replaced by the defaults (hfp_load_table).
 void i_ifc();
 
 // GET handlers: each writes its NUL-terminated reply from buf[0] on and

@@ -114,9 +114,12 @@ TEST_F(IfcNetTest, ShortFileIsReplacedLongFileIsCutOnWrite) {
 
   write_file(kFile, changed.substr(0, 799));
   std::int32_t v = 0;
+  testing::internal::CaptureStdout();
   EXPECT_EQ(Ifc_SetRead("Tot", &v, 2), 0);
+  EXPECT_NE(testing::internal::GetCapturedStdout(), "") << "the reset is reported";
   EXPECT_EQ(v, 90);
   EXPECT_EQ(read_file(kFile), default_image());
+  EXPECT_EQ(read_file(std::string(kFile) + ".bad"), changed.substr(0, 799));
 
   write_file(kFile, changed + std::string(200, 'z'));
   EXPECT_EQ(Ifc_SetRead("Tot", &v, 2), 0);
