@@ -273,28 +273,6 @@ TEST_F(IfcNetTest, StatusReplyAndTexts) {
 // ---------------------------------------------------------------------------
 // Target timings
 
-const get_handler kTargetGet[] = {IFC_get_Tot_Twt_1, IFC_get_Tot_Twt_2,
-                                  IFC_get_Tot_Twt_3, IFC_get_Tot_Twt_4,
-                                  IFC_get_Tot_Twt_5, IFC_get_Tot_Twt_6};
-const put_handler kTargetSet[] = {IFC_set_to_tw_1, IFC_set_to_tw_2, IFC_set_to_tw_3,
-                                  IFC_set_to_tw_4, IFC_set_to_tw_5, IFC_set_to_tw_6};
-
-TEST_F(IfcNetTest, EachColourHasItsOwnTargets) {
-  for (int c = 1; c <= 6; ++c) EXPECT_EQ(get(kTargetGet[c - 1]), "to:90 tw:240 ") << c;
-  std::string want = default_image();
-  for (int c = 1; c <= 6; ++c) {
-    put(kTargetSet[c - 1],
-        "to:" + std::to_string(100 + c) + " tw:" + std::to_string(200 + c));
-    set_slot(want, kTot, c, 100 + c);
-    set_slot(want, kTwt, c, 200 + c);
-    EXPECT_EQ(read_file(kFile), want) << "colour " << c;
-  }
-  for (int c = 1; c <= 6; ++c)
-    EXPECT_EQ(get(kTargetGet[c - 1]),
-              "to:" + std::to_string(100 + c) + " tw:" + std::to_string(200 + c) + " ")
-        << c;
-}
-
 TEST_F(IfcNetTest, TargetTexts) {
   static const struct {
     const char *name;
@@ -328,30 +306,6 @@ TEST_F(IfcNetTest, TargetTexts) {
 // ---------------------------------------------------------------------------
 // Simulated measurements
 
-TEST_F(IfcNetTest, FixedMeasurementReplies) {
-  static const struct {
-    const char *name;
-    get_handler h;
-    const char *reply;
-  } cases[] = {
-      {"To_Tw_1", IFC_get_To_Tw_1, "to:92 tw:242 "},
-      {"To_Tw_2", IFC_get_To_Tw_2, "to:92 tw:252 "},
-      {"To_Tw_3", IFC_get_To_Tw_3, "to:92 tw:242 "},
-      {"To_Tw_4", IFC_get_To_Tw_4, "to:92 tw:242 "},
-      {"To_Tw_5", IFC_get_To_Tw_5, "to:92 tw:242 "},
-      {"To_Tw_6", IFC_get_To_Tw_6, "to:92 tw:242 "},
-      {"histo_ave_1", IFC_get_histo_ave_1,
-       "to:92 tb1:128 tb2:164 tb3:190 tb4:0 tb5:0 tb6:0 tb7:0 tb8:0 tbw:224 tw:242 "},
-      {"histo_ave_2", IFC_get_histo_ave_2,
-       "to:92 tb1:130 tb2:166 tb3:194 tb4:0 tb5:0 tb6:0 tb7:0 tb8:0 tbw:228 tw:252 "},
-  };
-  for (const auto &c : cases) {
-    EXPECT_EQ(get(c.h), c.reply) << c.name;
-    EXPECT_EQ(get(c.h), c.reply) << c.name << " again";
-  }
-  EXPECT_FALSE(file_exists(kFile)) << "measurements do not touch the table";
-}
-
 // TBW of colours 3..6 are the first four draws after seeding with the time,
 // in colour order.
 TEST_F(IfcNetTest, DrawnTbwFollowTheSeededSequence) {
@@ -375,18 +329,6 @@ TEST_F(IfcNetTest, DrawnTbwFollowTheSeededSequence) {
 
 // ---------------------------------------------------------------------------
 // Histograms
-
-TEST_F(IfcNetTest, HistogramCountsDoNotDependOnTheSelection) {
-  const std::string left = std::string("234 500 4.65 190 500") + kHistoCounts;
-  const std::string right = std::string("234 500 4.52 190 500") + kHistoCounts;
-  ASSERT_EQ(left.size(), 144u);
-  EXPECT_EQ(get(IFC_get_hist_cntdatL), left);
-  EXPECT_EQ(get(IFC_get_hist_cntdatR), right);
-  put(IFC_hst_select_item, "LEFT 3 tb2");
-  put(IFC_hst_select_item, "RIGHT 5 to");
-  EXPECT_EQ(get(IFC_get_hist_cntdatL), left);
-  EXPECT_EQ(get(IFC_get_hist_cntdatR), right);
-}
 
 TEST_F(IfcNetTest, HistogramSelectionTexts) {
   EXPECT_EQ(get(IFC_get_hst_select), "1 tw 2 tw");
