@@ -5,6 +5,8 @@
 
 #include "dispatch/sim_main.hpp"
 #include "ifcsim_config.hpp"
+#include "valve/mletoff_net.hpp"
+#include "valve/vfp_ifc.hpp"
 
 std::int16_t deb_ether_parse = 1;
 
@@ -16,10 +18,23 @@ std::int16_t deb_ether_parse = 1;
   { #name, name, summary }
 
 const command_entry<get_handler> get_commands[] = {
+    GET_ROW(IFC_get_on_off_1, "valve on/off points of colour 1"),
+    GET_ROW(IFC_get_on_off_2, "valve on/off points of colour 2"),
+    GET_ROW(IFC_get_on_off_3, "valve on/off points of colour 3"),
+    GET_ROW(IFC_get_on_off_4, "valve on/off points of colour 4"),
+    GET_ROW(IFC_get_on_off_5, "valve on/off points of colour 5"),
+    GET_ROW(IFC_get_on_off_6, "valve on/off points of colour 6"),
     {nullptr, nullptr, nullptr},
 };
 
 const command_entry<put_handler> put_commands[] = {
+    PUT_ROW(MLETOFF_set_btnstat, "print the let-off button status text"),
+    PUT_ROW(IFC_set_on_off_1, "set valve on/off points (item:value ...) of colour 1"),
+    PUT_ROW(IFC_set_on_off_2, "set valve on/off points (item:value ...) of colour 2"),
+    PUT_ROW(IFC_set_on_off_3, "set valve on/off points (item:value ...) of colour 3"),
+    PUT_ROW(IFC_set_on_off_4, "set valve on/off points (item:value ...) of colour 4"),
+    PUT_ROW(IFC_set_on_off_5, "set valve on/off points (item:value ...) of colour 5"),
+    PUT_ROW(IFC_set_on_off_6, "set valve on/off points (item:value ...) of colour 6"),
     PUT_ROW(append_log, "append the text to cgi.log"),
     {nullptr, nullptr, nullptr},
 };
