@@ -99,13 +99,6 @@ TEST_F(VfpTest, AccessorsReadAndWriteSlots) {
   }
 }
 
-TEST_F(VfpTest, MainOnColour2LandsInBytes600To603) {
-  ASSERT_EQ(VfpWrite("VAL_main_on", 100, 2), 0);
-  std::string file = read_file(kFile);
-  EXPECT_EQ(file.substr(600, 4), std::string("\x64\0\0\0", 4));
-  for (int i : {1, 3, 4, 5, 6}) EXPECT_EQ(get_le32(file, 560 + 32 + 4 * i), 90) << i;
-}
-
 TEST_F(VfpTest, RefusedAccessLeavesValueAndStillSaves) {
   static const struct {
     const char *name;
@@ -276,20 +269,6 @@ TEST_F(VfpTest, SetReadsOnlyTheDataPart) {
   std::string want = default_image();
   put_value(want, "VAL_main_on", 1, 95);
   EXPECT_EQ(read_file(kFile), want);
-}
-
-TEST_F(VfpTest, EachColourCommandReachesOnlyItsColour) {
-  for (int colour = 1; colour <= 6; ++colour) {
-    std::remove(kFile);
-    set_items(colour, "main_on:" + std::to_string(colour * 10));
-    std::string want = default_image();
-    put_value(want, "VAL_main_on", colour, colour * 10);
-    EXPECT_EQ(read_file(kFile), want) << colour;
-    for (int other = 1; other <= 6; ++other) {
-      EXPECT_EQ(get_reply(other), valve_expect::on_off_reply(want, other))
-          << colour << " seen from " << other;
-    }
-  }
 }
 
 }  // namespace
