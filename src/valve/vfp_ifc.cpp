@@ -29,6 +29,7 @@ constexpr i4_record rec(const char (&name)[N], std::int32_t value, std::int32_t 
   return r;
 }
 
+// The defaults, in table order, and the terminator.
 constexpr i4_record i4_init[kValveRecords] = {
     rec("VAL_pin_open", 70, 0, 359, "g1"),
     rec("VAL_use_abs", 0, 0, 359, "g2"),
@@ -155,31 +156,56 @@ struct cj_entry {
   const char *item_name;
 };
 
+// clang-format off
 const cj_entry cj[46] = {
-    {"VAL_pin_open", "pin_on"},         {"VAL_abs_on", "abs_on"},
-    {"VAL_abs_off", "abs_off"},         {"VAL_main_on", "main_on"},
-    {"VAL_main_off", "main_off"},       {"VAL_tandem_on", "tandem_on"},
-    {"VAL_tandem_off", "tandem_off"},   {"VAL_stretch_on", "stretch_on"},
-    {"VAL_stretch_off", "stretch_off"}, {"VAL_sub1_on", "sub1_on"},
-    {"VAL_sub1_off", "sub1_off"},       {"VAL_sub2_on", "sub2_on"},
-    {"VAL_sub2_off", "sub2_off"},       {"VAL_sub3_on", "sub3_on"},
-    {"VAL_sub3_off", "sub3_off"},       {"VAL_sub4_on", "sub4_on"},
-    {"VAL_sub4_off", "sub4_off"},       {"VAL_sub5_on", "sub5_on"},
-    {"VAL_sub5_off", "sub5_off"},       {"VAL_sub6_on", "sub6_on"},
-    {"VAL_sub6_off", "sub6_off"},       {"VAL_sub7_on", "sub7_on"},
-    {"VAL_sub7_off", "sub7_off"},       {"VAL_sub8_on", "sub8_on"},
-    {"VAL_sub8_off", "sub8_off"},       {"VAL_sub9_on", "sub9_on"},
-    {"VAL_sub9_off", "sub9_off"},       {"VAL_sub10_on", "sub10_on"},
-    {"VAL_sub10_off", "sub10_off"},     {"VAL_sub11_on", "sub11_on"},
-    {"VAL_sub11_off", "sub11_off"},     {"VAL_sub12_on", "sub12_on"},
-    {"VAL_sub12_off", "sub12_off"},     {"VAL_sub13_on", "sub13_on"},
-    {"VAL_sub13_off", "sub13_off"},     {"VAL_sub14_on", "sub14_on"},
-    {"VAL_sub14_off", "sub14_off"},     {"VAL_sub15_on", "sub15_on"},
-    {"VAL_sub15_off", "sub15_off"},     {"VAL_sub16_on", "sub16_on"},
-    {"VAL_sub16_off", "sub16_off"},     {"VAL_sub17_on", "sub17_on"},
-    {"VAL_sub17_off", "sub17_off"},     {"VAL_sub18_on", "sub18_on"},
-    {"VAL_sub18_off", "sub18_off"},     {"", ""},
+    {"VAL_pin_open", "pin_on"},
+    {"VAL_abs_on", "abs_on"},
+    {"VAL_abs_off", "abs_off"},
+    {"VAL_main_on", "main_on"},
+    {"VAL_main_off", "main_off"},
+    {"VAL_tandem_on", "tandem_on"},
+    {"VAL_tandem_off", "tandem_off"},
+    {"VAL_stretch_on", "stretch_on"},
+    {"VAL_stretch_off", "stretch_off"},
+    {"VAL_sub1_on", "sub1_on"},
+    {"VAL_sub1_off", "sub1_off"},
+    {"VAL_sub2_on", "sub2_on"},
+    {"VAL_sub2_off", "sub2_off"},
+    {"VAL_sub3_on", "sub3_on"},
+    {"VAL_sub3_off", "sub3_off"},
+    {"VAL_sub4_on", "sub4_on"},
+    {"VAL_sub4_off", "sub4_off"},
+    {"VAL_sub5_on", "sub5_on"},
+    {"VAL_sub5_off", "sub5_off"},
+    {"VAL_sub6_on", "sub6_on"},
+    {"VAL_sub6_off", "sub6_off"},
+    {"VAL_sub7_on", "sub7_on"},
+    {"VAL_sub7_off", "sub7_off"},
+    {"VAL_sub8_on", "sub8_on"},
+    {"VAL_sub8_off", "sub8_off"},
+    {"VAL_sub9_on", "sub9_on"},
+    {"VAL_sub9_off", "sub9_off"},
+    {"VAL_sub10_on", "sub10_on"},
+    {"VAL_sub10_off", "sub10_off"},
+    {"VAL_sub11_on", "sub11_on"},
+    {"VAL_sub11_off", "sub11_off"},
+    {"VAL_sub12_on", "sub12_on"},
+    {"VAL_sub12_off", "sub12_off"},
+    {"VAL_sub13_on", "sub13_on"},
+    {"VAL_sub13_off", "sub13_off"},
+    {"VAL_sub14_on", "sub14_on"},
+    {"VAL_sub14_off", "sub14_off"},
+    {"VAL_sub15_on", "sub15_on"},
+    {"VAL_sub15_off", "sub15_off"},
+    {"VAL_sub16_on", "sub16_on"},
+    {"VAL_sub16_off", "sub16_off"},
+    {"VAL_sub17_on", "sub17_on"},
+    {"VAL_sub17_off", "sub17_off"},
+    {"VAL_sub18_on", "sub18_on"},
+    {"VAL_sub18_off", "sub18_off"},
+    {"", ""},
 };
+// clang-format on
 
 bool valid_index(int index) { return index >= 0 && index <= 6; }
 
