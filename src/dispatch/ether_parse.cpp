@@ -6,6 +6,8 @@
 #include "dispatch/sim_main.hpp"
 #include "ifc/ifc_net.hpp"
 #include "ifcsim_config.hpp"
+#include "valve/mletoff_net.hpp"
+#include "valve/vfp_ifc.hpp"
 
 std::int16_t deb_ether_parse = 1;
 
@@ -40,10 +42,17 @@ const command_entry<get_handler> get_commands[] = {
     GET_ROW(IFC_get_hst_select, "histogram selection: colour and item of left and right"),
     GET_ROW(IFC_get_hist_cntdatL, "counts of the left histogram (simulated)"),
     GET_ROW(IFC_get_hist_cntdatR, "counts of the right histogram (simulated)"),
+    GET_ROW(IFC_get_on_off_1, "valve on/off points of colour 1"),
+    GET_ROW(IFC_get_on_off_2, "valve on/off points of colour 2"),
+    GET_ROW(IFC_get_on_off_3, "valve on/off points of colour 3"),
+    GET_ROW(IFC_get_on_off_4, "valve on/off points of colour 4"),
+    GET_ROW(IFC_get_on_off_5, "valve on/off points of colour 5"),
+    GET_ROW(IFC_get_on_off_6, "valve on/off points of colour 6"),
     {nullptr, nullptr, nullptr},
 };
 
 const command_entry<put_handler> put_commands[] = {
+    PUT_ROW(MLETOFF_set_btnstat, "print the let-off button status text"),
     PUT_ROW(IFC_set_select_item, "set one selection flag: name:value, or all: to clear"),
     PUT_ROW(IFC_set_stat, "set the status: color:c mode:m totw_sw:s"),
     PUT_ROW(IFC_set_to_tw_1, "set the targets of colour 1: to:n tw:n"),
@@ -52,6 +61,12 @@ const command_entry<put_handler> put_commands[] = {
     PUT_ROW(IFC_set_to_tw_4, "set the targets of colour 4: to:n tw:n"),
     PUT_ROW(IFC_set_to_tw_5, "set the targets of colour 5: to:n tw:n"),
     PUT_ROW(IFC_set_to_tw_6, "set the targets of colour 6: to:n tw:n"),
+    PUT_ROW(IFC_set_on_off_1, "set valve on/off points (item:value ...) of colour 1"),
+    PUT_ROW(IFC_set_on_off_2, "set valve on/off points (item:value ...) of colour 2"),
+    PUT_ROW(IFC_set_on_off_3, "set valve on/off points (item:value ...) of colour 3"),
+    PUT_ROW(IFC_set_on_off_4, "set valve on/off points (item:value ...) of colour 4"),
+    PUT_ROW(IFC_set_on_off_5, "set valve on/off points (item:value ...) of colour 5"),
+    PUT_ROW(IFC_set_on_off_6, "set valve on/off points (item:value ...) of colour 6"),
     PUT_ROW(IFC_hst_select_item, "choose a histogram: LEFT|RIGHT colour item"),
     PUT_ROW(IFC_hst_clear, "clear a histogram: colour item"),
     PUT_ROW(IFC_hst_set, "histogram settings: lc li lt rc ri rt samp"),
