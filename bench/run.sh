@@ -234,7 +234,8 @@ echo "System calls per request in the server, by name (strace -c -f):"
 awk -F, '{ printf "  %-14s %6s:%s\n", $1, $2, $3 }' "$work/syscalls.csv"
 echo
 echo "Set-file load and save (hfp_load_data2 / hfp_save_data2, same filesystem):"
-sed -n 's/^setfile/ /p' "$work/setfile.out"
+grep -v '^CSV' "$work/setfile.out" | sed 's/^setfile/ /'
+
 echo
 echo "Server memory after $served_total requests: VmHWM $hwm, VmRSS $rss (baseline VmHWM $bhwm);"
 echo "its standard output (to a file) grew to $(stat -c %s "$work/server.out") bytes."
