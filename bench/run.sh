@@ -109,10 +109,10 @@ describe() {
 budget() { # class conc -> "n T w k"
   if ((full)); then echo "10000 0 50 10"; return; fi
   case "$1/$2" in
-    fast/16) echo "10000 5 50 5" ;;
-    fast/*) echo "10000 10 200 10" ;;
-    medium/*) echo "10000 6 20 6" ;;
-    slow/*) echo "1000 6 2 3" ;;
+    fast/16) echo "10000 4 50 4" ;;
+    fast/*) echo "10000 8 200 10" ;;
+    medium/*) echo "10000 5 20 5" ;;
+    slow/*) echo "1000 5 2 3" ;;
   esac
 }
 # Requests per scenario for the warm-up and under strace.
@@ -176,7 +176,7 @@ for s in "${scenarios[@]}"; do
 done
 
 say "set-file load and save"
-(cd "$work/setfile" && "$bin/ifcsim_setfile_bench") >"$work/setfile.out"
+(cd "$work/setfile" && "$bin/ifcsim_setfile_bench" 20000 100) >"$work/setfile.out"
 
 hwm=$(awk '/^VmHWM/{print $2, $3}' "/proc/$server_pid/status")
 rss=$(awk '/^VmRSS/{print $2, $3}' "/proc/$server_pid/status")
@@ -187,7 +187,7 @@ served_total=$(grep -c 'connected' "$work/server.out" || true)
 cxx=$(awk -F= '/^CMAKE_CXX_COMPILER:/{print $2}' "$build/CMakeCache.txt")
 flags=$(awk -F= '/^CMAKE_CXX_FLAGS:/{f=$2} /^CMAKE_CXX_FLAGS_RELEASE:/{r=$2} END{print f, r}' \
   "$build/CMakeCache.txt")
-echo "ifcsim benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')$( ((full)) && echo ', --full')"
+echo "ifcsim benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), took ${SECONDS} s$( ((full)) && echo ', --full')"
 echo "commit     $(git -C "$root" describe --always --dirty --abbrev=10) ($(git -C "$root" log -1 --format=%s | cut -c1-60))"
 echo "compiler   $("$cxx" --version | head -1); flags:$flags -std=c++20 -Wall -Wextra -Wshadow"
 echo "cpu        $(awk -F': ' '/^model name/{print $2; exit}' /proc/cpuinfo), $(nproc) cores; load average at end $(cut -d' ' -f1-3 /proc/loadavg)"
