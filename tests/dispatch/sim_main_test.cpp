@@ -355,7 +355,7 @@ TEST(SimMainLoadTable, RejectedFileThatCannotBeKeptIsLeftAlone) {
   const std::string printed = capture_stdout(
       [&] { result = hfp_load_table(kPath, table.data(), defaults.data(), kSize); });
 
-  EXPECT_EQ(result, 0);
+  EXPECT_EQ(result, -1);
   EXPECT_EQ(printed,
             "ifc_set.set: 799 bytes, expected 800; could not keep it as ifc_set.set.bad "
             "(Is a directory), defaults used, file left alone\n");
