@@ -312,6 +312,9 @@ TEST_F(IfcNetTest, SelectTexts) {
       {"stretch and a digit", nullptr, "stretch1:5", {}},
       {"sub2 and a digit", nullptr, "sub200:1", {}},
       {"very long word", nullptr, "subsubsubsubsubsubsubsubsubsubsubsub1:1", {}},
+      // The word is read at most 8 wide; what follows is then read as the number.
+      {"digits past the word width", nullptr, "stretch12:1", {}},
+      {"all and digits past the width", "pin:3", "all123456:1", {{kV, 2, 3}}},
       {"empty", nullptr, "", {}},
       {"colon only", nullptr, ":", {}},
   };
