@@ -33,11 +33,12 @@ build=${IFCSIM_BENCH_BUILD:-$root/build-bench}
 say() { echo "bench: $*" >&2; }
 
 say "building $build (Release)"
+mkdir -p "$build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DIFCSIM_BUILD_TESTS=OFF \
-  -DIFCSIM_BUILD_BENCH=ON -DIFCSIM_SANITIZE=OFF >"$build.configure.log" 2>&1 ||
-  { cat "$build.configure.log" >&2; exit 1; }
+  -DIFCSIM_BUILD_BENCH=ON -DIFCSIM_SANITIZE=OFF >"$build/bench-configure.log" 2>&1 ||
+  { cat "$build/bench-configure.log" >&2; exit 1; }
 cmake --build "$build" -j2 --target ifcsim_loadgen ifcsim_baseline ifcsim_bench_server \
-  ifcsim_setfile_bench >"$build.build.log" 2>&1 || { cat "$build.build.log" >&2; exit 1; }
+  ifcsim_setfile_bench >"$build/bench-build.log" 2>&1 || { cat "$build/bench-build.log" >&2; exit 1; }
 bin=$build/bench
 
 work=$(mktemp -d "${IFCSIM_BENCH_DIR:-${TMPDIR:-/tmp}}/ifcsim-bench-XXXXXX")
@@ -243,6 +244,12 @@ if [[ -s $work/server.err ]]; then
   echo "Server standard error:"
   sed 's/^/  /' "$work/server.err" | head -5
 fi
+# The raw material stays for a second look: one CSV line per target and run
+# (with the average), the loadgen's own lines, the strace summaries.
+keep=$build/bench-results
+rm -rf "$keep" && mkdir -p "$keep"
+cp "$work"/{results.csv,allocs.csv,syscalls.csv,runs.log,setfile.out} "$work"/strace.* "$keep/"
+echo "Raw results: $keep"
 errs=$(awk -F, '$1=="CSV"{e+=$9} END{print e+0}' "$work/results.csv")
 if ((errs > 0)); then
   echo "ERRORS: $errs failed exchanges; first errors:"
