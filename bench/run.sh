@@ -18,7 +18,7 @@ for arg in "$@"; do
   case "$arg" in
     --full) full=1 ;;
     -h | --help)
-      sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
+      sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
       exit 0
       ;;
     *)
