@@ -90,6 +90,14 @@ scenarios=(
   "PUT_on_off_1|--put IFC_set_on_off_1 --text-file $work/on_off.txt|--put x --size $on_off_size|slow"
   "PUT_log_256k|--put append_log --size 256000|--put x --size 256000|slow"
 )
+# IFCSIM_BENCH_ONLY="stat PUT_to_tw_1" runs only the scenarios named (ids above).
+if [[ -n ${IFCSIM_BENCH_ONLY:-} ]]; then
+  chosen=()
+  for s in "${scenarios[@]}"; do
+    [[ " $IFCSIM_BENCH_ONLY " == *" ${s%%|*} "* ]] && chosen+=("$s")
+  done
+  scenarios=("${chosen[@]}")
+fi
 describe() {
   case $1 in
     unknown) echo "GET unknown name" ;;
@@ -120,6 +128,12 @@ budget() { # class conc -> "n T w k"
 few() { [[ $1 == slow ]] && echo 3 || echo 20; }
 traced() { case $1 in slow) echo 5 ;; medium) echo 50 ;; *) echo 200 ;; esac }
 allocs() { od -An -tu8 "$work/allocs" | tr -d ' '; }
+# Connections the kernel dropped because a listen queue was full (this
+# network namespace, both servers).
+overflows() {
+  awk '/^TcpExt:/ { if (!h) { for (i = 1; i <= NF; i++) if ($i == "ListenOverflows") c = i; h = 1 }
+                    else print $c }' /proc/net/netstat
+}
 
 lg() { "$bin/ifcsim_loadgen" "$@"; }
 
@@ -144,14 +158,16 @@ for s in "${scenarios[@]}"; do
     say "[$k/$total] $id c=$c"
     : >"$work/server/cgi.log"  # the 256000-byte PUT would fill the disk otherwise
     a0=$(allocs)
+    o0=$(overflows)
     # shellcheck disable=SC2086
     lg -c "$c" -n "$n" -w "$w" -T "$cap" -k "$chunks" --tag "$id" --target server "$sport" $sargs \
       --target base "$bport" $bargs >"$work/run.out" || true
     a1=$(allocs)
+    o1=$(overflows)
     cat "$work/run.out" >>"$work/runs.log"
     grep -E '^(CSV|RATIO),' "$work/run.out" >>"$work/results.csv" || true
     served=$(awk -F, '$3=="server"{print $8}' "$work/run.out" | head -1)
-    echo "$id,$c,$((a1 - a0)),$((served + w))" >>"$work/allocs.csv"
+    echo "$id,$c,$((a1 - a0)),$((served + w)),$((o1 - o0))" >>"$work/allocs.csv"
   done
 done
 
@@ -202,6 +218,8 @@ echo "server in rounds; ratio = median over the rounds of server/base rate (its 
 echo "beside it). allocs = heap allocations per request in the server (after warm-up);"
 echo "calls = system calls per request in the server. n = server samples (the baseline"
 echo "gets as many or more); runs above the backlog (c=16) and slow PUTs are time-capped."
+echo "drops = connections the kernel dropped in the run because a listen queue (backlog 5)"
+echo "was full; each such client waits 1 s or more for its SYN to be sent again."
 echo
 awk -F, -v allocs="$work/allocs.csv" -v calls="$work/syscalls.csv" -v names="$(for s in "${scenarios[@]}"; do id=${s%%|*}; printf '%s=%s;' "$id" "$(describe "$id")"; done)" '
   BEGIN {
@@ -209,11 +227,12 @@ awk -F, -v allocs="$work/allocs.csv" -v calls="$work/syscalls.csv" -v names="$(f
     for (i = 1; i <= n; i++) if (split(kv[i], p, "=") == 2) desc[p[1]] = p[2]
     while ((getline line < allocs) > 0) {
       split(line, a, ","); alloc[a[1] "," a[2]] = a[4] ? sprintf("%.2f", a[3] / a[4]) : "-"
+      drops[a[1] "," a[2]] = a[5]
     }
     while ((getline line < calls) > 0) { split(line, a, ","); call[a[1]] = a[2] }
-    printf "%-25s %6s %2s %5s %3s %8s %8s %5s %11s %7s %7s %7s %8s %8s %7s %7s %6s %5s\n",
+    printf "%-25s %6s %2s %5s %3s %8s %8s %5s %11s %7s %7s %7s %8s %8s %7s %7s %6s %6s %5s\n",
       "scenario", "bytes", "c", "n", "err", "server/s", "base/s", "ratio", "(rounds)",
-      "p50", "p95", "p99", "p99.9", "max", "base50", "base99", "allocs", "calls"
+      "p50", "p95", "p99", "p99.9", "max", "base50", "base99", "drops", "allocs", "calls"
   }
   $1 == "CSV" {
     key = $2 "," $7
@@ -224,9 +243,9 @@ awk -F, -v allocs="$work/allocs.csv" -v calls="$work/syscalls.csv" -v names="$(f
     for (r = 1; r <= rows; r++) {
       key = order[r]
       split(srv[key], s, ","); split(base[key], b, ",")
-      printf "%-25s %6s %2s %5s %3s %8.0f %8.0f %5.2f %11s %7.0f %7.0f %7.0f %8.0f %8.0f %7.0f %7.0f %6s %5s\n",
+      printf "%-25s %6s %2s %5s %3s %8.0f %8.0f %5.2f %11s %7.0f %7.0f %7.0f %8.0f %8.0f %7.0f %7.0f %6s %6s %5s\n",
         desc[s[2]], s[6], s[7], s[8], s[9] + b[9], s[10], b[10], ratio[key], range[key],
-        s[12], s[13], s[14], s[15], s[16], b[12], b[14], alloc[key],
+        s[12], s[13], s[14], s[15], s[16], b[12], b[14], drops[key], alloc[key],
         (s[7] == 1 ? call[s[2]] : "")
     }
   }' "$work/results.csv"
