@@ -115,6 +115,12 @@ int run_put(const ifc::endpoint &ep, const std::string &name, std::string text,
     text.clear();
     if (!read_stdin(&text)) return fail(kUsage, "cannot read standard input");
   }
+  // The server would answer "ERR!" to this length; the client does not even send it.
+  std::size_t payload = name.size() + 1 + text.size();
+  if (payload > static_cast<std::size_t>(kMaxPayload))
+    return fail(kFailed, name + ": a payload of " + std::to_string(payload) +
+                             " bytes is refused (the server takes at most " +
+                             std::to_string(kMaxPayload) + ")");
   if (!in_table(put_commands, name))
     std::fprintf(stderr,
                  "ifcctl: warning: %s is no PUT command of this build; the server takes "
@@ -176,7 +182,8 @@ int run_dump(const std::string &path, bool as_json) {
 int main(int argc, char **argv) {
   CLI::App app{
       "ifcctl: talk to an ifcsim server (the stand-in machine controller) and read its "
-      "set files."};
+      "set files.",
+      "ifcctl"};
   app.footer(R"(Exit status: 0 success, 1 the server refused or broke off (or a file is
 no table image), 2 wrong usage, 3 the server cannot be reached.
 
@@ -208,7 +215,10 @@ Examples:
   get->add_flag("--raw", raw, "print exactly the reply bytes, without a line end");
   get->footer(R"(Examples:
   ifcctl get IFC_get_stat           color:1 mode:0 totw_sw:0
-  ifcctl get --raw IFC_get_on_off_2 > onoff.txt)");
+  ifcctl get --raw IFC_get_on_off_2 > onoff.txt
+  ifcctl --host 10.0.0.5 --port 9001 get IFC_get_stat
+
+--host, --port and --timeout go before or after the sub-command.)");
 
   CLI::App *put = app.add_subcommand("put", "send a PUT of NAME, a NUL and TEXT");
   put->add_option("NAME", name, "PUT command name (see ifcctl commands)")->required();
