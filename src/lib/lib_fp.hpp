@@ -21,8 +21,14 @@ typedef struct l2m2_row {
  * are all zero. */
 extern l2m2_row l2m2[L2M2_ROWS];
 
-/* Splits text (changed in place) at runs of spaces into key:value items,
- * one row of l2m2 each. */
+/* Key given to the row of an item that breaks the limits: no ':', a key of
+ * more than 29 or a value of more than 49 characters. A key never holds a
+ * ':', so no reader matches it; the row's value is empty. */
+#define L2M2_BAD_KEY ":"
+
+/* Splits text (changed in place: each item's ending space becomes a NUL) at
+ * runs of spaces into key:value items, row k of l2m2 for item k. Items beyond
+ * the 500th are dropped. */
 void line2matrix2(char *text);
 
 #ifdef __cplusplus
