@@ -260,6 +260,9 @@ class IfcctlServer : public ::testing::Test {
     EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
     return r.out;
   }
+  // The server runs a PUT's command after "FIN", and serves one connection
+  // at a time: once a later GET is answered, the files hold every change.
+  void settle() { ok({"get", "IFC_get_stat"}); }
   json show_json(std::vector<std::string> extra = {}) {
     std::vector<std::string> args = {"show", "--json"};
     args.insert(args.end(), extra.begin(), extra.end());
@@ -313,6 +316,7 @@ TEST_F(IfcctlServer, PutDeliversTextArgumentOrStandardInput) {
   ok({"put", "append_log", "abc"});
   ok({"put", "append_log", "-"}, std::string("line\n\0x", 7));
   ok({"put", "append_log"});
+  settle();
   EXPECT_EQ(testing_support::read_file(server_.file("cgi.log")),
             std::string("abcline\n\0x", 10));
 }
@@ -322,6 +326,7 @@ TEST_F(IfcctlServer, PutLengthsAtAndBeyondTheLimit) {
   std::string largest(256000 - 11, 'a');
   tool_result at_limit = run({"put", "append_log", "-"}, largest);
   EXPECT_EQ(at_limit.status, 0) << at_limit.err;
+  settle();
   EXPECT_EQ(testing_support::read_file(server_.file("cgi.log")).size(), largest.size());
 
   tool_result over = run({"put", "append_log", "-"}, largest + "b");
@@ -399,6 +404,7 @@ TEST_F(IfcctlServer, ShowAfterChanges) {
 TEST_F(IfcctlServer, DumpDecodesTheServersSetFiles) {
   ok({"put", "IFC_set_on_off_2", "main_on:100"});
   ok({"put", "IFC_set_to_tw_1", "to:-5 tw:0"});
+  settle();
 
   json ifc = json::parse(ok({"dump", "--json", server_.file("ifc_set.set")}));
   EXPECT_EQ(ifc["size"], 800);
