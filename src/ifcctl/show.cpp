@@ -11,12 +11,18 @@ namespace {
 void appendf(std::string *out, const char *fmt, ...)
     __attribute__((format(printf, 2, 3)));
 void appendf(std::string *out, const char *fmt, ...) {
-  char buf[512];
-  va_list ap;
+  va_list ap, again;
   va_start(ap, fmt);
-  int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
+  va_copy(again, ap);
+  int n = std::vsnprintf(nullptr, 0, fmt, ap);
   va_end(ap);
-  if (n > 0) out->append(buf, std::min<std::size_t>(n, sizeof buf - 1));
+  if (n > 0) {
+    std::size_t at = out->size();
+    out->resize(at + n + 1);
+    std::vsnprintf(out->data() + at, n + 1, fmt, again);
+    out->resize(at + n);
+  }
+  va_end(again);
 }
 
 // Shortens a reply for an error message: replies can be kilobytes long.
