@@ -171,19 +171,6 @@ TEST(IfcctlSetDump, TextTableHasOneAlignedRowPerRecord) {
       << text;
 }
 
-TEST(IfcctlSetDump, JsonRoundTrips) {
-  std::string error;
-  auto t = ifcctl::decode_table(ifc_like_image(), &error);
-  ASSERT_TRUE(t);
-  auto j = nlohmann::json::parse(ifcctl::dump_json(*t).dump());
-  EXPECT_EQ(j["size"], 800);
-  EXPECT_EQ(j["has_end"], true);
-  ASSERT_EQ(j["records"].size(), 10u);
-  EXPECT_EQ(j["records"][3]["name"], "STAT_2");
-  EXPECT_EQ(j["records"][3]["values"], nlohmann::json({0, 10, 10, 10, 10, 10, 10}));
-  EXPECT_EQ(j["records"][9]["notes"][0], "end of table");
-}
-
 TEST(IfcctlSetDump, ReadImageRefusesMissingAndOversizedFiles) {
   testing_support::TempDir dir;
   std::vector<unsigned char> img;

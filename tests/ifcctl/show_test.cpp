@@ -161,27 +161,6 @@ TEST(IfcctlShow, ScreenShowsEveryValueInItsColourColumn) {
   for (const std::string &l : lines(screen)) EXPECT_LE(l.size(), 80u) << l;
 }
 
-TEST(IfcctlShow, JsonCarriesTheSameData) {
-  ifcctl::show_data data;
-  ASSERT_FALSE(
-      ifcctl::collect_show(fake(ifcctl_test::default_replies()), kAllColours, &data));
-  auto j = nlohmann::json::parse(ifcctl::show_json(data).dump());
-  EXPECT_EQ(j["status"]["color"], 1);
-  EXPECT_EQ(j["selection"].size(), 25u);
-  EXPECT_EQ(j["selection"]["sub20"], 0);
-  ASSERT_EQ(j["colours"].size(), 6u);
-  EXPECT_EQ(j["colours"][1]["colour"], 2);
-  EXPECT_EQ(j["colours"][1]["target"]["tw"], 240);
-  EXPECT_EQ(j["colours"][1]["measured"]["tw"], 252);
-  EXPECT_EQ(j["colours"][0]["on_off"].size(), 46u);
-  EXPECT_EQ(j["colours"][0]["on_off"]["pin_on"], 70);
-  EXPECT_EQ(j["histograms"]["left"]["item"], "tw");
-  EXPECT_EQ(j["histograms"]["right"]["colour"], 2);
-  EXPECT_EQ(j["histograms"]["right"]["summary"][2], 4.52);
-  EXPECT_EQ(j["histograms"]["left"]["bins"].size(), 46u);
-  EXPECT_EQ(j["histograms"]["left"]["bins"][23], 300);
-}
-
 TEST(IfcctlShow, BarsScaleToTheLargestCount) {
   static const struct {
     const char *name;
