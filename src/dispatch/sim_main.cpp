@@ -147,7 +147,7 @@ int hfp_load_table(const char *path, void *table, const void *defaults, int size
       printf("%s: %s; could not keep it as %s.bad (%s), defaults used, file left alone\n",
              path, reason, path, strerror(rename_err));
       memcpy(table, defaults, static_cast<size_t>(size));
-      return 0;
+      return -1;
     }
     printf("%s: %s; kept as %s, defaults restored\n", path, reason, bad);
   }

@@ -18,5 +18,7 @@ int hfp_save_data2(const char *path, const void *buf, int size);
 // give exactly size bytes, copies defaults into table and saves them; a file
 // that exists but is short or unreadable is first renamed to "<path>.bad" and
 // one line saying so is printed. Returns size when the file was taken, 0 when
-// the table was reset from the defaults.
+// the table was reset from the defaults, and -1 when the rejected file could
+// not be set aside: the defaults are in the table only, and the caller must
+// not save over that file.
 int hfp_load_table(const char *path, void *table, const void *defaults, int size);

@@ -300,8 +300,12 @@ int IFC_set_select_item(char *data, int len) {
 }
 
 int IFC_get_stat(char *buf) {
-  return append(buf, 0, "color:%d mode:%d totw_sw:%d ", read_or_zero("STAT_1", 1),
-                read_or_zero("STAT_1", 2), read_or_zero("STAT_1", 3));
+  // Each read loads the file: take them in reply order, not in whatever order
+  // the compiler evaluates arguments.
+  std::int32_t color = read_or_zero("STAT_1", 1);
+  std::int32_t mode = read_or_zero("STAT_1", 2);
+  std::int32_t totw_sw = read_or_zero("STAT_1", 3);
+  return append(buf, 0, "color:%d mode:%d totw_sw:%d ", color, mode, totw_sw);
 }
 
 int IFC_set_stat(char *data, int len) {
