@@ -290,7 +290,7 @@ TEST(Tcp1Main, AcceptFailureIsReportedAndTheLoopGoesOn) {
   ASSERT_TRUE(conn.connected());
   ASSERT_TRUE(conn.Send(header("GET", "x")));
   const std::string expected = "server: accept: "s + std::strerror(EMFILE) + "\n";
-  ASSERT_THAT(server.WaitForStderr(expected), HasSubstr(expected));
+  ASSERT_THAT(server.WaitForStderr(expected), HasSubstr(expected)) << server.Output();
 
   rlimit lim;
   getrlimit(RLIMIT_NOFILE, &lim);

@@ -19,9 +19,10 @@ using Millis = std::chrono::milliseconds;
 inline constexpr Millis kDefaultWait{10000};
 
 // Runs body() in a forked child whose working directory is a fresh temporary
-// directory and whose stdout and stderr go into pipes that the test reads.
-// The child dies with the parent (PR_SET_PDEATHSIG) and exits with body's
-// result. The destructor kills it and removes the directory.
+// directory and whose stdout and stderr go into pipes that the test reads;
+// stdin reads /dev/null and no other descriptor is open. The child dies with
+// the parent (PR_SET_PDEATHSIG) and exits with body's result. The destructor
+// kills it and removes the directory.
 class ChildProcess {
  public:
   explicit ChildProcess(std::function<int()> body);
@@ -49,7 +50,8 @@ class ChildProcess {
   void Stop();
 
  protected:
-  // keep_fd stays open in the child; every other descriptor above 2 is closed.
+  // keep_fd (not 0, 1 or 2) is descriptor 3 in the child; every other
+  // descriptor above 2 is closed.
   ChildProcess(std::function<int()> body, int keep_fd);
   // Waits up to timeout for more stdout; false once stdout has closed.
   bool PumpOutput(Millis timeout) { return Pump(out_, timeout); }
