@@ -21,13 +21,8 @@ namespace {
 using namespace std::string_literals;
 using ifc::client_error;
 using testing_support::read_file;
+using testing_support::RequestHeader;
 using testing_support::ServerProcess;
-
-std::string field(const std::string &verb, const std::string &text) {
-  std::string h = verb + text;
-  h.resize(23, ' ');
-  return h;
-}
 
 TEST(IfcClient, TalksToTheServer) {
   ServerProcess server;
@@ -60,9 +55,9 @@ TEST(IfcClient, TalksToTheServer) {
 
   ASSERT_TRUE(server.WaitForRequests(6));
   EXPECT_EQ(server.RequestOutput(1),
-            "connected... " + field("GET", "no_such_command") + "\n");
+            "connected... " + RequestHeader("GET", "no_such_command") + "\n");
   EXPECT_EQ(server.RequestOutput(2), "connected... GETIFC_get_hist_cntdatX\n");
-  EXPECT_EQ(server.RequestOutput(4), "connected... " + field("PUT", "0") + "\n");
+  EXPECT_EQ(server.RequestOutput(4), "connected... " + RequestHeader("PUT", "0") + "\n");
   EXPECT_TRUE(read_file(server.file("cgi.log")) == "one " + big + "two");
 }
 
@@ -167,7 +162,7 @@ TEST(IfcClient, GetAgainstScriptedServers) {
          s.Send("LEN0000000005");
          if (s.Read(4) == "NEXT") s.Send("hello");
        },
-       client_error::none, 5, "hello", field("GET", "IFC_get_stat") + "NEXT"},
+       client_error::none, 5, "hello", RequestHeader("GET", "IFC_get_stat") + "NEXT"},
       {"reply in two blocks",
        [&](ScriptedServer &s) {
          s.Read(23);
@@ -175,38 +170,39 @@ TEST(IfcClient, GetAgainstScriptedServers) {
          if (s.Read(4) == "NEXT") s.Send(reply2000.substr(0, 1024));
          if (s.Read(4) == "NEXT") s.Send(reply2000.substr(1024));
        },
-       client_error::none, 2000, reply2000, field("GET", "IFC_get_stat") + "NEXTNEXT"},
+       client_error::none, 2000, reply2000,
+       RequestHeader("GET", "IFC_get_stat") + "NEXTNEXT"},
       {"empty reply",
        [](ScriptedServer &s) {
          s.Read(23);
          s.Send("LEN0000000000");
        },
-       client_error::none, 0, "", field("GET", "IFC_get_stat")},
+       client_error::none, 0, "", RequestHeader("GET", "IFC_get_stat")},
       {"not a length header",
        [](ScriptedServer &s) {
          s.Read(23);
          s.Send("HELLO, WORLD!");
        },
-       client_error::protocol, 0, "", field("GET", "IFC_get_stat")},
+       client_error::protocol, 0, "", RequestHeader("GET", "IFC_get_stat")},
       {"length beyond what the server can send",
        [](ScriptedServer &s) {
          s.Read(23);
          s.Send("LEN0000256001");
        },
-       client_error::protocol, 0, "", field("GET", "IFC_get_stat")},
+       client_error::protocol, 0, "", RequestHeader("GET", "IFC_get_stat")},
       {"close inside the reply",
        [](ScriptedServer &s) {
          s.Read(23);
          s.Send("LEN0000000005");
          if (s.Read(4) == "NEXT") s.Send("hel");
        },
-       client_error::closed, 0, "", field("GET", "IFC_get_stat") + "NEXT"},
+       client_error::closed, 0, "", RequestHeader("GET", "IFC_get_stat") + "NEXT"},
       {"silent server",
        [](ScriptedServer &s) {
          s.Read(23);
          s.WaitForClose();
        },
-       client_error::timeout, 0, "", field("GET", "IFC_get_stat")},
+       client_error::timeout, 0, "", RequestHeader("GET", "IFC_get_stat")},
   };
   for (const auto &c : cases) {
     ScriptedServer server(c.script);
@@ -240,20 +236,20 @@ TEST(IfcClient, PutAgainstScriptedServers) {
          s.Read(5);
          s.Send("FIN");
        },
-       client_error::none, field("PUT", "5") + "cmd\0x"s},
+       client_error::none, RequestHeader("PUT", "5") + "cmd\0x"s},
       {"length refused",
        [](ScriptedServer &s) {
          s.Read(23);
          s.Send("ERR!");
        },
-       client_error::refused, field("PUT", "5")},
+       client_error::refused, RequestHeader("PUT", "5")},
       {"closed without FIN",
        [](ScriptedServer &s) {
          s.Read(23);
          s.Send("NEXT");
          s.Read(5);
        },
-       client_error::closed, field("PUT", "5") + "cmd\0x"s},
+       client_error::closed, RequestHeader("PUT", "5") + "cmd\0x"s},
       {"something else than FIN",
        [](ScriptedServer &s) {
          s.Read(23);
@@ -261,19 +257,19 @@ TEST(IfcClient, PutAgainstScriptedServers) {
          s.Read(5);
          s.Send("BYE");
        },
-       client_error::protocol, field("PUT", "5") + "cmd\0x"s},
+       client_error::protocol, RequestHeader("PUT", "5") + "cmd\0x"s},
       {"something else than NEXT",
        [](ScriptedServer &s) {
          s.Read(23);
          s.Send("next");
        },
-       client_error::protocol, field("PUT", "5")},
+       client_error::protocol, RequestHeader("PUT", "5")},
       {"no NEXT in time",
        [](ScriptedServer &s) {
          s.Read(23);
          s.WaitForClose();
        },
-       client_error::timeout, field("PUT", "5")},
+       client_error::timeout, RequestHeader("PUT", "5")},
   };
   for (const auto &c : cases) {
     ScriptedServer server(c.script);

@@ -1,14 +1,10 @@
 // Framed transfer against the clock: the 5-second waits and the transfer
 // deadline, on a real TCP connection within the test process.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <memory>
 #include <string>
 #include <thread>
 
@@ -19,34 +15,9 @@ namespace {
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
-using testing_support::RawConnection;
+using Connection = testing_support::ConnectedPair;
 using Clock = std::chrono::steady_clock;
 using Wall = std::chrono::system_clock;
-
-class Connection {
- public:
-  Connection() {
-    int listener = -1;
-    EXPECT_EQ(ether_init(&listener, 0), 1);
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len);
-    peer_ = std::make_unique<RawConnection>(ntohs(addr.sin_port));
-    server_ = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    close(listener);
-    int on = 1;
-    ioctl(server_, FIONBIO, &on);
-  }
-  ~Connection() {
-    if (server_ >= 0) close(server_);
-  }
-  int server() const { return server_; }
-  RawConnection &peer() { return *peer_; }
-
- private:
-  std::unique_ptr<RawConnection> peer_;
-  int server_ = -1;
-};
 
 double seconds_since(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();

@@ -3,11 +3,8 @@
 // test plays the peer.
 #include "net/ether_com.hpp"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,7 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <string>
 #include <thread>
 
@@ -28,38 +24,8 @@ using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
-using testing_support::RawConnection;
-
-std::uint16_t port_of(int fd) {
-  sockaddr_in addr{};
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-  return ntohs(addr.sin_port);
-}
-
-// One accepted connection: server() is the side the routines work on (in
-// non-blocking mode, as the loop sets it), peer the scripted client.
-class Connection {
- public:
-  Connection() {
-    int listener = -1;
-    EXPECT_EQ(ether_init(&listener, 0), 1);
-    peer_ = std::make_unique<RawConnection>(port_of(listener));
-    server_ = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    close(listener);
-    int on = 1;
-    ioctl(server_, FIONBIO, &on);
-  }
-  ~Connection() {
-    if (server_ >= 0) close(server_);
-  }
-  int server() const { return server_; }
-  RawConnection &peer() { return *peer_; }
-
- private:
-  std::unique_ptr<RawConnection> peer_;
-  int server_ = -1;
-};
+using testing_support::LocalPort;
+using Connection = testing_support::ConnectedPair;
 
 // Runs fn on another thread while the test reads everything the peer gets
 // until the server side shuts its sending half; fn's result and stdout.
@@ -317,7 +283,7 @@ TEST_F(EtherCom, RecvUnitDataWaitsOnHighDescriptors) {
 TEST_F(EtherCom, InitListensOnAnEphemeralPortAndReportsATakenOne) {
   int fd = -1;
   ASSERT_EQ(ether_init(&fd, 0), 1);
-  EXPECT_NE(port_of(fd), 0);
+  EXPECT_NE(LocalPort(fd), 0);
   EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
   int listening = 0;
   socklen_t len = sizeof listening;
@@ -326,7 +292,7 @@ TEST_F(EtherCom, InitListensOnAnEphemeralPortAndReportsATakenOne) {
 
   int second = -1;
   CaptureStderr();
-  EXPECT_EQ(ether_init(&second, port_of(fd)), -1);
+  EXPECT_EQ(ether_init(&second, LocalPort(fd)), -1);
   EXPECT_EQ(GetCapturedStderr(), "server: bind: "s + std::strerror(EADDRINUSE) + "\n");
   EXPECT_GE(second, 0) << "the descriptor is stored as soon as it exists";
   close(second);

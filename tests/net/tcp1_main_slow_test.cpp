@@ -16,14 +16,9 @@ using namespace std::string_literals;
 using testing_support::file_exists;
 using testing_support::RawConnection;
 using testing_support::read_file;
+using testing_support::RequestHeader;
 using testing_support::ServerProcess;
 using Clock = std::chrono::steady_clock;
-
-std::string header(const std::string &verb, const std::string &field) {
-  std::string h = verb + field;
-  h.resize(23, ' ');
-  return h;
-}
 
 void ExpectServed(ServerProcess &server, const char *where) {
   ifc::endpoint ep;
@@ -36,7 +31,7 @@ void ExpectServed(ServerProcess &server, const char *where) {
 // A client that falls silent holds the server for one wait of 5 seconds;
 // then it is dropped with nothing sent, and the next client is served.
 TEST(Tcp1MainSlow, SilentClientIsDroppedAfterFiveSeconds) {
-  const std::string put_head = header("PUT", "5");
+  const std::string put_head = RequestHeader("PUT", "5");
   static const struct {
     const char *name;
     std::string sent;
@@ -47,11 +42,11 @@ TEST(Tcp1MainSlow, SilentClientIsDroppedAfterFiveSeconds) {
       {"nothing after connect", "", true, "",
        "connected... \nether_recv_unit_data(): select() timeout\n"
        "main(): ether_recv_unit_data\n"},
-      {"22 header bytes", header("GET", "x").substr(0, 22), true, "",
+      {"22 header bytes", RequestHeader("GET", "x").substr(0, 22), true, "",
        "connected... \nether_recv_unit_data(): select() timeout\n"
        "main(): ether_recv_unit_data\n"},
-      {"22 header bytes, ether_com quiet", header("GET", "x").substr(0, 22), false, "",
-       "connected... main(): ether_recv_unit_data\n"},
+      {"22 header bytes, ether_com quiet", RequestHeader("GET", "x").substr(0, 22), false,
+       "", "connected... main(): ether_recv_unit_data\n"},
       {"PUT without payload", put_head, true, "NEXT",
        "connected... " + put_head + "\n\nether_recv_unit_data(): select() timeout\n"},
       {"PUT without payload, ether_com quiet", put_head, false, "NEXT",
@@ -92,7 +87,8 @@ TEST(Tcp1MainSlow, TrickledBlockOutlivesTheDeadlineButNoBlockStartsAfterIt) {
     const std::string payload =
         "append_log"s + '\0' + std::string(c.payload_size - 11, 'd');
     RawConnection conn(server.port());
-    ASSERT_TRUE(conn.Send(header("PUT", std::to_string(payload.size())))) << c.name;
+    ASSERT_TRUE(conn.Send(RequestHeader("PUT", std::to_string(payload.size()))))
+        << c.name;
     ASSERT_EQ(conn.Read(4), "NEXT") << c.name;
     const size_t first_block = std::min<size_t>(payload.size(), 1024);
     // All but the last three bytes of the first block at once, then one byte
@@ -111,7 +107,7 @@ TEST(Tcp1MainSlow, TrickledBlockOutlivesTheDeadlineButNoBlockStartsAfterIt) {
       EXPECT_EQ(conn.ReadToClose(), "") << c.name << ": no NEXT, no FIN";
       ASSERT_TRUE(server.WaitForRequests(1)) << c.name;
       EXPECT_EQ(server.RequestOutput(1),
-                "connected... " + header("PUT", std::to_string(payload.size())) +
+                "connected... " + RequestHeader("PUT", std::to_string(payload.size())) +
                     "\nether_recv_all_data(): time_out\n")
           << c.name;
       EXPECT_FALSE(file_exists(server.file("cgi.log"))) << c.name;

@@ -26,16 +26,10 @@ using testing_support::ChildProcess;
 using testing_support::CountOccurrences;
 using testing_support::RawConnection;
 using testing_support::read_file;
+using testing_support::RequestHeader;
 using testing_support::ServerProcess;
 
 using namespace std::string_literals;
-
-// A 23-byte request header: the verb and the field filled with blanks.
-std::string header(const std::string &verb, const std::string &field) {
-  std::string h = verb + field;
-  h.resize(23, ' ');
-  return h;
-}
 
 // Proves the server still serves: a GET of an unknown name gets the length
 // header for -1.
@@ -58,40 +52,42 @@ TEST(Tcp1Main, HeaderCasesPrintTheirLinesAndTheNextClientIsServed) {
     std::string printed;  // what the loop prints for the request
   } cases[] = {
       {"connect and close", "", "", "connected... \nerror: command len\n"},
-      {"22 bytes then close", header("GET", "IFC_get_stat").substr(0, 22), "",
-       "connected... " + header("GET", "IFC_get_stat").substr(0, 22) +
+      {"22 bytes then close", RequestHeader("GET", "IFC_get_stat").substr(0, 22), "",
+       "connected... " + RequestHeader("GET", "IFC_get_stat").substr(0, 22) +
            "\nerror: command len\n"},
-      {"lower-case get", header("get", "IFC_get_stat"), "",
-       "connected... " + header("get", "IFC_get_stat") + "\nerror: UNKNOWN COMMAND\n"},
-      {"unknown verb", header("DEL", "x"), "",
-       "connected... " + header("DEL", "x") + "\nerror: UNKNOWN COMMAND\n"},
-      {"GET unknown name", header("GET", "no_such_command"), "LEN-000000001",
-       "connected... " + header("GET", "no_such_command") + "\n"},
+      {"lower-case get", RequestHeader("get", "IFC_get_stat"), "",
+       "connected... " + RequestHeader("get", "IFC_get_stat") +
+           "\nerror: UNKNOWN COMMAND\n"},
+      {"unknown verb", RequestHeader("DEL", "x"), "",
+       "connected... " + RequestHeader("DEL", "x") + "\nerror: UNKNOWN COMMAND\n"},
+      {"GET unknown name", RequestHeader("GET", "no_such_command"), "LEN-000000001",
+       "connected... " + RequestHeader("GET", "no_such_command") + "\n"},
       {"GET name filled with NULs", "GETIFC_get_stat"s + std::string(8, '\0'),
        "LEN-000000001", "connected... GETIFC_get_stat\n"},
-      {"GET of blanks only", header("GET", ""), "LEN-000000001",
+      {"GET of blanks only", RequestHeader("GET", ""), "LEN-000000001",
        "connected... GET" + std::string(20, ' ') + "\n"},
-      {"PUT length 256001", header("PUT", "256001"), "ERR!",
-       "connected... " + header("PUT", "256001") + "\nerror: TOO BIG DATA\n"},
-      {"PUT length -1", header("PUT", "-1"), "ERR!",
-       "connected... " + header("PUT", "-1") + "\nerror: TOO BIG DATA\n"},
-      {"PUT length 2^32 (0 when cut to 32 bits)", header("PUT", "4294967296"), "ERR!",
-       "connected... " + header("PUT", "4294967296") + "\nerror: TOO BIG DATA\n"},
-      {"PUT length 2^32-1 (-1 when cut)", header("PUT", "4294967295"), "ERR!",
-       "connected... " + header("PUT", "4294967295") + "\nerror: TOO BIG DATA\n"},
-      {"PUT length beyond 64 bits", header("PUT", "99999999999999999999"), "ERR!",
-       "connected... " + header("PUT", "99999999999999999999") +
+      {"PUT length 256001", RequestHeader("PUT", "256001"), "ERR!",
+       "connected... " + RequestHeader("PUT", "256001") + "\nerror: TOO BIG DATA\n"},
+      {"PUT length -1", RequestHeader("PUT", "-1"), "ERR!",
+       "connected... " + RequestHeader("PUT", "-1") + "\nerror: TOO BIG DATA\n"},
+      {"PUT length 2^32 (0 when cut to 32 bits)", RequestHeader("PUT", "4294967296"),
+       "ERR!",
+       "connected... " + RequestHeader("PUT", "4294967296") + "\nerror: TOO BIG DATA\n"},
+      {"PUT length 2^32-1 (-1 when cut)", RequestHeader("PUT", "4294967295"), "ERR!",
+       "connected... " + RequestHeader("PUT", "4294967295") + "\nerror: TOO BIG DATA\n"},
+      {"PUT length beyond 64 bits", RequestHeader("PUT", "99999999999999999999"), "ERR!",
+       "connected... " + RequestHeader("PUT", "99999999999999999999") +
            "\nerror: TOO BIG DATA\n"},
-      {"PUT length -2^31", header("PUT", "-2147483648"), "ERR!",
-       "connected... " + header("PUT", "-2147483648") + "\nerror: TOO BIG DATA\n"},
-      {"PUT length without digits", header("PUT", "abc"), "FIN",
-       "connected... " + header("PUT", "abc") + "\n"},
-      {"PUT length of blanks", header("PUT", ""), "FIN",
-       "connected... " + header("PUT", "") + "\n"},
-      {"PUT length -0", header("PUT", "-0"), "FIN",
-       "connected... " + header("PUT", "-0") + "\n"},
-      {"PUT length 0", header("PUT", "0"), "FIN",
-       "connected... " + header("PUT", "0") + "\n"},
+      {"PUT length -2^31", RequestHeader("PUT", "-2147483648"), "ERR!",
+       "connected... " + RequestHeader("PUT", "-2147483648") + "\nerror: TOO BIG DATA\n"},
+      {"PUT length without digits", RequestHeader("PUT", "abc"), "FIN",
+       "connected... " + RequestHeader("PUT", "abc") + "\n"},
+      {"PUT length of blanks", RequestHeader("PUT", ""), "FIN",
+       "connected... " + RequestHeader("PUT", "") + "\n"},
+      {"PUT length -0", RequestHeader("PUT", "-0"), "FIN",
+       "connected... " + RequestHeader("PUT", "-0") + "\n"},
+      {"PUT length 0", RequestHeader("PUT", "0"), "FIN",
+       "connected... " + RequestHeader("PUT", "0") + "\n"},
   };
   ServerProcess server;
   int requests = 0;
@@ -151,7 +147,7 @@ TEST(Tcp1Main, PutPayloadsAreFramedInBlocksAndAppendLogGetsTheDataPart) {
     const std::string data = pattern(c.payload_size - 11);
     const std::string payload = append_log_payload(data);
     ASSERT_EQ(payload.size(), c.payload_size) << c.name;
-    const std::string head = header("PUT", std::to_string(payload.size()));
+    const std::string head = RequestHeader("PUT", std::to_string(payload.size()));
     const int blocks = static_cast<int>((payload.size() + 1023) / 1024);
 
     RawConnection conn(server.port());
@@ -209,7 +205,7 @@ TEST(Tcp1Main, PutCutShortIsDroppedWithoutFin) {
   ServerProcess server;
   int requests = 0;
   for (const auto &c : cases) {
-    const std::string head = header("PUT", std::to_string(c.length));
+    const std::string head = RequestHeader("PUT", std::to_string(c.length));
     {
       RawConnection conn(server.port());
       ASSERT_TRUE(conn.connected()) << c.name;
@@ -247,16 +243,16 @@ TEST(Tcp1Main, SendToAResetClientFailsAndTheServerGoesOn) {
   {
     RawConnection gone(server.port());
     ASSERT_TRUE(gone.connected());
-    ASSERT_TRUE(gone.Send(header("PUT", "2000") + "append_log"s + '\0'));
+    ASSERT_TRUE(gone.Send(RequestHeader("PUT", "2000") + "append_log"s + '\0'));
     gone.Reset();
   }
-  ASSERT_TRUE(busy.Send(header("GET", "x")));
+  ASSERT_TRUE(busy.Send(RequestHeader("GET", "x")));
   EXPECT_EQ(busy.ReadToClose(), "LEN-000000001");
   ASSERT_TRUE(server.WaitForRequests(2));
   // The header was queued before the reset; the "NEXT" that follows it
   // cannot go out.
   EXPECT_EQ(server.RequestOutput(2),
-            "connected... " + header("PUT", "2000") + "\nsend() error\n");
+            "connected... " + RequestHeader("PUT", "2000") + "\nsend() error\n");
   ExpectServed(server, "after the reset client");
   ASSERT_TRUE(server.WaitForRequests(3));
   EXPECT_FALSE(testing_support::file_exists(server.file("cgi.log")));
@@ -269,7 +265,7 @@ TEST(Tcp1Main, DebugSwitchOffLeavesOnlyTheErrorLines) {
   ep.port = server.port();
   EXPECT_EQ(ifc::get(ep, "x").length, -1);
   RawConnection conn(server.port());
-  ASSERT_TRUE(conn.Send(header("get", "x")));
+  ASSERT_TRUE(conn.Send(RequestHeader("get", "x")));
   EXPECT_EQ(conn.ReadToClose(), "");
   EXPECT_EQ(server.WaitForOutput("UNKNOWN COMMAND\n"), "error: UNKNOWN COMMAND\n");
 }
@@ -288,7 +284,7 @@ TEST(Tcp1Main, AcceptFailureIsReportedAndTheLoopGoesOn) {
   });
   RawConnection conn(server.port());
   ASSERT_TRUE(conn.connected());
-  ASSERT_TRUE(conn.Send(header("GET", "x")));
+  ASSERT_TRUE(conn.Send(RequestHeader("GET", "x")));
   const std::string expected = "server: accept: "s + std::strerror(EMFILE) + "\n";
   ASSERT_THAT(server.WaitForStderr(expected), HasSubstr(expected)) << server.Output();
 

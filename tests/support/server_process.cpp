@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -58,16 +59,24 @@ std::pair<int, std::uint16_t> make_listener() {
     throw std::runtime_error("ether_init on an ephemeral port failed");
   }
   fd = above_stdio(fd);
-  sockaddr_in addr{};
-  socklen_t len = sizeof addr;
-  if (getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
-    close(fd);
-    throw std::runtime_error("getsockname failed");
-  }
-  return {fd, ntohs(addr.sin_port)};
+  return {fd, LocalPort(fd)};
 }
 
 }  // namespace
+
+std::uint16_t LocalPort(int fd) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  if (getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) return 0;
+  return ntohs(addr.sin_port);
+}
+
+std::string RequestHeader(std::string_view verb, std::string_view field) {
+  std::string h(verb);
+  h += field;
+  h.resize(23, ' ');
+  return h;
+}
 
 int CountOccurrences(std::string_view text, std::string_view needle) {
   int n = 0;
@@ -356,6 +365,24 @@ void RawConnection::Reset() {
 void RawConnection::Close() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
+}
+
+// ---- ConnectedPair ----
+
+ConnectedPair::ConnectedPair() {
+  int listener = -1;
+  if (ether_init(&listener, 0) != 1) throw std::runtime_error("ether_init failed");
+  peer_ = std::make_unique<RawConnection>(LocalPort(listener));
+  server_ = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  close(listener);
+  if (!peer_->connected() || server_ < 0)
+    throw std::runtime_error("no loopback connection");
+  int on = 1;
+  ioctl(server_, FIONBIO, &on);
+}
+
+ConnectedPair::~ConnectedPair() {
+  if (server_ >= 0) close(server_);
 }
 
 }  // namespace testing_support

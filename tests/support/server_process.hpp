@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -133,6 +134,30 @@ class RawConnection {
   int fd_ = -1;
   bool closed_ = false;
 };
+
+// One accepted TCP connection on 127.0.0.1 inside the test process: server()
+// is the accepted side, switched to non-blocking mode as the loop does, for
+// calling the transfer routines on; peer() is the client end.
+class ConnectedPair {
+ public:
+  ConnectedPair();
+  ~ConnectedPair();
+  ConnectedPair(const ConnectedPair &) = delete;
+  ConnectedPair &operator=(const ConnectedPair &) = delete;
+
+  int server() const { return server_; }
+  RawConnection &peer() { return *peer_; }
+
+ private:
+  std::unique_ptr<RawConnection> peer_;
+  int server_ = -1;
+};
+
+// A 23-byte request header: the verb, then field filled with blanks.
+std::string RequestHeader(std::string_view verb, std::string_view field);
+
+// The local port of a socket.
+std::uint16_t LocalPort(int fd);
 
 // Counts the non-overlapping occurrences of needle in text.
 int CountOccurrences(std::string_view text, std::string_view needle);
