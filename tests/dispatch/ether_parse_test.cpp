@@ -101,6 +101,45 @@ TEST(EtherParse, GetOfAnUnknownNameReturnsMinusOne) {
   }
 }
 
+// A GET field runs its row only when it holds the name filled with blanks
+// (or a name of exactly 20 characters); every row, called so, keeps the
+// handler contract: a NUL-terminated reply of the returned length.
+TEST(EtherParse, GetMatchesOnlyTheNameFilledWithBlanks) {
+  static const struct {
+    const char *name;
+    std::string field;
+    bool runs;
+  } cases[] = {
+      {"name and 8 blanks", "IFC_get_stat        ", true},
+      {"name cut by a NUL", "IFC_get_stat", false},
+      {"name, line end, blanks", "IFC_get_stat\n       ", false},
+      {"lower case", "ifc_get_stat        ", false},
+      {"20 characters, left", "IFC_get_hist_cntdatL", true},
+      {"20 characters, right", "IFC_get_hist_cntdatR", true},
+      {"19 characters and a blank", "IFC_get_hist_cntdat ", false},
+  };
+  ScopedWorkDir dir;
+  static char buf[256001];
+  CaptureStdout();
+  for (const auto &c : cases) {
+    const int n = ether_get_data(c.field.c_str(), buf);
+    if (c.runs) {
+      EXPECT_GE(n, 0) << c.name;
+    } else {
+      EXPECT_EQ(n, -1) << c.name;
+    }
+  }
+  for (const auto *row : rows_of(get_commands)) {
+    const std::string field(row->name, kField);
+    const int n = ether_get_data(field.c_str(), buf);
+    EXPECT_GE(n, 0) << row->name;
+    if (n < 0) continue;
+    EXPECT_LT(n, 256000) << row->name;
+    EXPECT_EQ(std::strlen(buf), static_cast<size_t>(n)) << row->name;
+  }
+  GetCapturedStdout();
+}
+
 // PUT names match only exactly: the data part behind the first NUL reaches
 // append_log as it came; every near miss runs nothing and says so while the
 // switch is on.

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "client/ifc_client.hpp"
+#include "dispatch/ether_parse.hpp"
 #include "net/ether_com.hpp"
 #include "support/server_process.hpp"
 
@@ -256,6 +257,35 @@ TEST(Tcp1Main, SendToAResetClientFailsAndTheServerGoesOn) {
   ExpectServed(server, "after the reset client");
   ASSERT_TRUE(server.WaitForRequests(3));
   EXPECT_FALSE(testing_support::file_exists(server.file("cgi.log")));
+}
+
+// GET replies reach the client whole: the same bytes as the handler writes
+// when called directly on default settings.
+TEST(Tcp1Main, GetRepliesArriveAsTheHandlerWroteThem) {
+  static const char *const names[] = {"IFC_get_stat", "IFC_get_Tot_Twt_1",
+                                      "IFC_get_on_off_1"};
+  ServerProcess server;
+  ifc::endpoint ep;
+  ep.port = server.port();
+  int requests = 0;
+  for (const char *name : names) {
+    std::string expected;
+    {
+      testing_support::ScopedWorkDir dir;
+      static char buf[256001];
+      const int n = ether_get_data(RequestHeader("", name).substr(0, 20).c_str(), buf);
+      ASSERT_GE(n, 0) << name;
+      expected.assign(buf, static_cast<size_t>(n));
+    }
+    const ifc::get_result r = ifc::get(ep, name);
+    EXPECT_EQ(r.error, ifc::client_error::none) << name << ": " << r.message;
+    EXPECT_EQ(r.length, static_cast<int>(expected.size())) << name;
+    EXPECT_EQ(r.reply, expected) << name;
+    ASSERT_TRUE(server.WaitForRequests(++requests)) << name;
+    EXPECT_EQ(server.RequestOutput(requests),
+              "connected... " + RequestHeader("GET", name) + "\n")
+        << name;
+  }
 }
 
 // With deb_tcp1_main off the progress lines go, the error lines stay.
