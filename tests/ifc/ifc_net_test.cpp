@@ -138,6 +138,25 @@ TEST_F(IfcNetTest, ShortFileIsReplacedLongFileIsCutOnWrite) {
   EXPECT_EQ(read_file(kFile), changed);
 }
 
+// A short file that cannot be kept aside (a directory holds the ".bad" name)
+// may be the only copy of the settings: writes must not save over it.
+TEST_F(IfcNetTest, WriteKeepsARejectedFileThatCouldNotBeSetAside) {
+  std::string changed = default_image();
+  set_slot(changed, kTot, 1, 123);
+  const std::string short_file = changed.substr(0, 799);
+  write_file(kFile, short_file);
+  ASSERT_EQ(mkdir((std::string(kFile) + ".bad").c_str(), 0755), 0);
+  write_file(std::string(kFile) + ".bad/x", "x");
+
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Ifc_SetWrite("Tot", 95, 1), 0);
+  put(IFC_set_to_tw_1, "to:96 tw:250");
+  testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(read_file(kFile), short_file);
+  EXPECT_FALSE(file_exists(std::string(kFile) + ".tmp"));
+}
+
 // A set file of the right size is taken as it is: without a terminator and
 // with names that fill their field, a lookup must still end inside the table.
 TEST_F(IfcNetTest, ImageWithoutTerminatorOrNameEnds) {
