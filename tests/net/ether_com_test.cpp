@@ -324,6 +324,16 @@ TEST_F(EtherCom, RecvUnitDataFailures) {
                 debug ? "\nether_recv_unit_data(): select() timeout\n" : "");
     }
     {
+      // A descriptor that is no longer open: the wait itself fails, which
+      // is reported like a wait that ran out.
+      const int fd = 1023;  // far above anything this test opens
+      ASSERT_EQ(fcntl(fd, F_GETFD), -1);
+      CaptureStdout();
+      EXPECT_EQ(ether_recv_unit_data(fd, buf, 4, 5), -1);
+      EXPECT_EQ(GetCapturedStdout(),
+                debug ? "\nether_recv_unit_data(): select() timeout\n" : "");
+    }
+    {
       Connection conn;  // reset by the peer: a receive error, no message
       conn.peer().Reset();
       CaptureStdout();
