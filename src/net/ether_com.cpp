@@ -83,8 +83,6 @@ int ether_recv_unit_data(int sock, char *buf, int count, int timeout_sec) {
       return -1;
     }
     ssize_t n = recv(sock, buf + received, static_cast<size_t>(count - received), 0);
-    // A readiness report can be spurious; that is no failure of the peer.
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
     if (n < 0) return -1;
     if (n == 0) return received;
     received += static_cast<int>(n);
