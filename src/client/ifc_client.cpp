@@ -97,8 +97,9 @@ failure connect_to(const endpoint &ep, socket_guard *sock) {
     }
     failure f;
     if (!wait_for(fd, POLLOUT, ep.timeout_ms, &f)) {
+      // A connection that never completes is a server that cannot be reached.
       last = f.error == client_error::timeout
-                 ? fail(client_error::timeout, "no connection to " + where + " within " +
+                 ? fail(client_error::connect, "no connection to " + where + " within " +
                                                    std::to_string(ep.timeout_ms) + " ms")
                  : f;
       continue;

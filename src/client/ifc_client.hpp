@@ -16,8 +16,8 @@ struct endpoint {
 
 enum class client_error {
   none,
-  connect,   // the server cannot be reached
-  timeout,   // a wait ran out
+  connect,   // the server cannot be reached (refused, or no connection in time)
+  timeout,   // a wait ran out on an established connection
   refused,   // the server answered "ERR!" (PUT length refused)
   closed,    // the server closed before the exchange was complete
   protocol,  // the server sent something the protocol does not allow

@@ -92,6 +92,49 @@ TEST(IfcClient, NothingListeningIsAConnectError) {
   EXPECT_STREQ(ifc::client_error_name(r.error), "connect");
 }
 
+// A listener whose queue is full: the kernel drops further connection
+// requests, so a connect neither succeeds nor fails within its wait.
+TEST(IfcClient, ConnectThatTimesOutIsAConnectError) {
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), len), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len), 0);
+  const int queued = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(connect(queued, reinterpret_cast<sockaddr *>(&addr), len), 0);
+
+  ifc::endpoint ep;
+  ep.port = ntohs(addr.sin_port);
+  ep.timeout_ms = 300;
+  const struct {
+    const char *name;
+    std::function<std::pair<client_error, std::string>()> call;
+  } cases[] = {
+      {"get",
+       [&] {
+         const auto r = ifc::get(ep, "IFC_get_stat");
+         return std::make_pair(r.error, r.message);
+       }},
+      {"put",
+       [&] {
+         const auto r = ifc::put(ep, "append_log", "x");
+         return std::make_pair(r.error, r.message);
+       }},
+  };
+  for (const auto &c : cases) {
+    const auto [error, message] = c.call();
+    EXPECT_EQ(error, client_error::connect) << c.name << ": " << message;
+    EXPECT_NE(message.find("within 300 ms"), std::string::npos)
+        << c.name << ": " << message;
+  }
+  close(queued);
+  close(listener);
+}
+
 // A server that accepts one connection and follows a script; it records
 // every byte the client sent.
 class ScriptedServer {
