@@ -45,9 +45,12 @@ struct put_result {
 };
 
 // Sends a PUT whose payload is name, a NUL and text; succeeds on "FIN".
+// After "FIN" it waits, at most timeout_ms, for the server to close: the
+// server closes once the command has run, so on return it normally has run.
+// A server that stays open past timeout_ms still counts as success.
 put_result put(const endpoint &ep, std::string_view name, std::string_view text);
 
-// Sends a PUT of exactly these payload bytes; succeeds on "FIN".
+// The same with exactly these payload bytes.
 put_result put_payload(const endpoint &ep, std::string_view payload);
 
 }  // namespace ifc

@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -262,6 +264,66 @@ TEST(IfcClient, GetAgainstScriptedServers) {
     } else {
       EXPECT_NE(r.message, "") << c.name;
     }
+  }
+}
+
+// put returns only once the server has closed after "FIN" (it closes when
+// the command has run), or after the time-out when it never closes; both
+// are success.
+TEST(IfcClient, PutWaitsForTheCloseAfterFin) {
+  using Clock = std::chrono::steady_clock;
+  static const struct {
+    const char *name;
+    bool server_closes;  // else it waits for the client to go
+    int timeout_ms;
+  } cases[] = {
+      {"close after the command ran", true, 5000},
+      {"server stays open", false, 300},
+  };
+  for (const auto &c : cases) {
+    std::atomic<bool> command_ran{false};
+    const bool closes = c.server_closes;
+    ScriptedServer server([&command_ran, closes](ScriptedServer &s) {
+      s.Read(23);
+      s.Send("NEXT");
+      s.Read(5);
+      s.Send("FIN");
+      if (closes) {
+        // The command takes a while; the close comes after it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        command_ran = true;
+      } else {
+        s.WaitForClose();
+      }
+    });
+    ifc::endpoint ep;
+    ep.port = server.port();
+    ep.timeout_ms = c.timeout_ms;
+    const auto start = Clock::now();
+    const ifc::put_result r = ifc::put(ep, "cmd", "x");
+    const auto took = Clock::now() - start;
+    const bool ran_before_return = command_ran;
+    server.Join();
+    EXPECT_EQ(r.error, client_error::none) << c.name << ": " << r.message;
+    if (c.server_closes) {
+      EXPECT_TRUE(ran_before_return) << c.name;
+    } else {
+      EXPECT_GE(took, std::chrono::milliseconds(300)) << c.name;
+      EXPECT_LT(took, std::chrono::seconds(3)) << c.name << ": bounded by the time-out";
+    }
+  }
+}
+
+// Against the real server: once put returns, the command's effect is there.
+TEST(IfcClient, PutReturnsAfterTheServerRanTheCommand) {
+  ServerProcess server;
+  ifc::endpoint ep;
+  ep.port = server.port();
+  std::string log;
+  for (const char *text : {"first ", "second ", "third"}) {
+    ASSERT_EQ(ifc::put(ep, "append_log", text).error, client_error::none) << text;
+    log += text;
+    EXPECT_EQ(read_file(server.file("cgi.log")), log) << text;
   }
 }
 
