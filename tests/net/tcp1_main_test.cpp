@@ -90,6 +90,18 @@ TEST(Tcp1Main, HeaderCasesPrintTheirLinesAndTheNextClientIsServed) {
        "connected... " + RequestHeader("PUT", "-0") + "\n"},
       {"PUT length 0", RequestHeader("PUT", "0"), "FIN",
        "connected... " + RequestHeader("PUT", "0") + "\n"},
+      // Accepted lengths get their first "NEXT"; the half-close then ends
+      // the transfer without "FIN".
+      {"PUT length after white space", RequestHeader("PUT", " \t 5"), "NEXT",
+       "connected... " + RequestHeader("PUT", " \t 5") + "\n"},
+      {"PUT length with a plus sign", RequestHeader("PUT", "+5"), "NEXT",
+       "connected... " + RequestHeader("PUT", "+5") + "\n"},
+      {"PUT length ends at the first other character", RequestHeader("PUT", "5x99"),
+       "NEXT", "connected... " + RequestHeader("PUT", "5x99") + "\n"},
+      {"PUT length of 20 digits", "PUT00000000000000256000", "NEXT",
+       "connected... PUT00000000000000256000\n"},
+      {"PUT length -1 after blanks", RequestHeader("PUT", "  -1"), "ERR!",
+       "connected... " + RequestHeader("PUT", "  -1") + "\nerror: TOO BIG DATA\n"},
   };
   ServerProcess server;
   int requests = 0;
@@ -188,6 +200,30 @@ TEST(Tcp1Main, PutPayloadsAreFramedInBlocksAndAppendLogGetsTheDataPart) {
     EXPECT_EQ(on_disk.size(), log.size()) << c.name;
     EXPECT_TRUE(on_disk == log) << c.name;
   }
+}
+
+// The length is read from the command field only: a digit that an earlier
+// payload left in the buffer right behind the field is not part of it.
+TEST(Tcp1Main, PutLengthEndsWithTheCommandField) {
+  ServerProcess server;
+  {
+    // Byte 23 of this payload, which stays in the buffer, is a '7'.
+    std::string payload = "append_log"s + '\0' + "abcdefghijkl7mn";
+    ASSERT_EQ(payload[23], '7');
+    RawConnection conn(server.port());
+    ASSERT_TRUE(
+        conn.Send(RequestHeader("PUT", std::to_string(payload.size())) + payload));
+    EXPECT_EQ(conn.ReadToClose(), "NEXTFIN");
+  }
+  RawConnection conn(server.port());
+  ASSERT_TRUE(conn.Send("PUT00000000000000000001"));
+  ASSERT_EQ(conn.Read(4), "NEXT");
+  ASSERT_TRUE(conn.Send("x"));
+  conn.ShutdownWrite();
+  EXPECT_EQ(conn.ReadToClose(), "FIN") << "the length was read as 1";
+  ASSERT_TRUE(server.WaitForRequests(2));
+  EXPECT_EQ(server.RequestOutput(2),
+            "connected... PUT00000000000000000001\nCOMMAND END not found\n");
 }
 
 // A PUT whose client goes away or falls silent in the middle is dropped
