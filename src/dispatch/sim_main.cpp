@@ -1,1 +1,141 @@
 #include "dispatch/sim_main.hpp"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Set files: load, save and load-or-reset of a table image.
+
+namespace {
+
+// path followed by suffix into out; false when it does not fit.
+bool with_suffix(char (&out)[PATH_MAX], const char *path, const char *suffix) {
+  size_t n = strlen(path);
+  size_t m = strlen(suffix);
+  if (n + m + 1 > sizeof out) return false;
+  memcpy(out, path, n);
+  memcpy(out + n, suffix, m + 1);
+  return true;
+}
+
+// Makes a finished rename durable. Failing here loses at most the newest
+// image after a power cut, never the file, and the new file is already in
+// place, so the result is not reported.
+void sync_parent_dir(const char *path) {
+  char dir[PATH_MAX];
+  const char *slash = strrchr(path, '/');
+  if (slash == nullptr) {
+    memcpy(dir, ".", 2);
+  } else {
+    size_t n = slash == path ? 1 : static_cast<size_t>(slash - path);
+    if (n + 1 > sizeof dir) return;
+    memcpy(dir, path, n);
+    dir[n] = '\0';
+  }
+  int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+bool write_all(int fd, const char *p, size_t n) {
+  while (n > 0) {
+    ssize_t w = write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
+int hfp_load_data2(const char *path, void *buf, int size) {
+  if (size < 0) return -1;
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  ssize_t n = read(fd, buf, static_cast<size_t>(size));
+  int read_errno = errno;
+  close(fd);
+  // The caller reports why a read failed.
+  errno = read_errno;
+  return static_cast<int>(n);
+}
+
+// Writing the set file in place would leave a short or empty file behind a
+// crash or a full disk, and the next load would throw every setting away.
+// The image goes to a temporary file beside it instead, which replaces the
+// set file only once it is whole and on disk.
+int hfp_save_data2(const char *path, const void *buf, int size) {
+  if (size < 0) return -1;
+  // A set file that is a link to the real one stays a link: the real file is
+  // replaced, in its own directory, as an in-place write would have changed it.
+  char resolved[PATH_MAX];
+  struct stat old;
+  bool exists = lstat(path, &old) == 0;
+  if (exists && S_ISLNK(old.st_mode) && realpath(path, resolved) != nullptr) {
+    path = resolved;
+    exists = stat(path, &old) == 0;
+  }
+  char tmp[PATH_MAX];
+  if (!with_suffix(tmp, path, ".tmp")) return -1;
+  // O_NOFOLLOW: a link left under the temporary name must not redirect the
+  // write to some other file.
+  int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return -1;
+  // A set file that someone narrowed (say to 0600) keeps its permissions, as
+  // it did when it was rewritten in place.
+  if (exists && S_ISREG(old.st_mode)) fchmod(fd, old.st_mode & 07777);
+  bool ok = write_all(fd, static_cast<const char *>(buf), static_cast<size_t>(size)) &&
+            fsync(fd) == 0;
+  if (close(fd) != 0) ok = false;
+  if (ok && rename(tmp, path) == 0) {
+    sync_parent_dir(path);
+    return 0;
+  }
+  unlink(tmp);
+  return -1;
+}
+
+int hfp_load_table(const char *path, void *table, const void *defaults, int size) {
+  errno = 0;
+  int n = hfp_load_data2(path, table, size);
+  int err = errno;
+  if (n == size) return size;
+
+  // A successful open and read leave errno alone, so with n == 0 a set errno
+  // means the open failed; ENOENT is the first access, nothing to report.
+  bool open_failed = n == 0 && err != 0;
+  if (!(open_failed && err == ENOENT)) {
+    char reason[96];
+    if (n < 0 || open_failed) {
+      snprintf(reason, sizeof reason, "unreadable (%s)", strerror(err));
+    } else {
+      snprintf(reason, sizeof reason, "%d bytes, expected %d", n, size);
+    }
+    // The rejected file may be the only copy of the settings: keep it aside
+    // before the defaults replace it.
+    char bad[PATH_MAX];
+    int kept =
+        with_suffix(bad, path, ".bad") ? rename(path, bad) : (errno = ENAMETOOLONG, -1);
+    if (kept != 0) {
+      // Saving now would destroy the file that could not be kept: serve the
+      // defaults from memory and leave the file as it is.
+      int rename_err = errno;
+      printf("%s: %s; could not keep it as %s.bad (%s), defaults used, file left alone\n",
+             path, reason, path, strerror(rename_err));
+      memcpy(table, defaults, static_cast<size_t>(size));
+      return 0;
+    }
+    printf("%s: %s; kept as %s, defaults restored\n", path, reason, bad);
+  }
+  memcpy(table, defaults, static_cast<size_t>(size));
+  hfp_save_data2(path, table, size);
+  return 0;
+}

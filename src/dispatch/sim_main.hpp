@@ -8,6 +8,15 @@ int append_log(char *data, int len);
 // file cannot be opened, else what the read returned.
 int hfp_load_data2(const char *path, void *buf, int size);
 
-// Replaces path with the size bytes of buf (temporary file, fsync, rename).
-// Returns 0 on success; -1 on any failure, leaving the old file untouched.
+// Replaces path with the size bytes of buf (temporary file "<path>.tmp",
+// fsync, rename; a link is followed to the real file, whose permissions are
+// kept). Returns 0 on success; -1 on any failure, leaving the old file
+// untouched and no temporary file behind.
 int hfp_save_data2(const char *path, const void *buf, int size);
+
+// Loads the size-byte table image at path into table. When the file does not
+// give exactly size bytes, copies defaults into table and saves them; a file
+// that exists but is short or unreadable is first renamed to "<path>.bad" and
+// one line saying so is printed. Returns size when the file was taken, 0 when
+// the table was reset from the defaults.
+int hfp_load_table(const char *path, void *table, const void *defaults, int size);

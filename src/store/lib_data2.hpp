@@ -17,8 +17,22 @@ typedef struct i4_record {
   int32_t value[7]; /* slot 0..6 */
   int32_t min;
   int32_t max;
-  char group[12];   /* NUL-terminated */
+  char group[12]; /* NUL-terminated */
 } i4_record;
+
+/* A table is used in place as its file image: a compiler that lays the record
+ * out otherwise cannot build a program that shares set files with the server. */
+#if defined(__cplusplus)
+static_assert(sizeof(i4_record) == 80, "i4_record must be the 80-byte file record");
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+_Static_assert(sizeof(i4_record) == 80, "i4_record must be the 80-byte file record");
+#endif
+
+/* Record names are compared byte for byte within the 28-byte field, never
+ * past it; a field without a NUL is taken as a 28-character name. A table
+ * ends at its first record of type 0. The first record carrying a name is the
+ * only one reached; "usable" means its type is 1..5. index must be 0..6; any
+ * other index is refused like a missing record (-1, nothing touched). */
 
 /* Reads value slot index of the usable record called name into *out.
  * Returns 0, or -1 (and *out untouched) when there is no such record. */
