@@ -153,9 +153,13 @@ server::server(const std::string &dir, server_options opt) {
     close(err_pipe[0]);
     close(err_pipe[1]);
     // Whatever else the test process holds stays out of the server's table,
-    // so that its descriptor count is the server's own.
-    for (int fd = 3; fd < 1024; ++fd)
-      if (fd != listen_fd) close(fd);
+    // so that its descriptor count is the server's own: 0, 1, 2 and the
+    // listening socket as 3, so that the first connection gets 4.
+    if (listen_fd != 3) {
+      dup2(listen_fd, 3);
+      listen_fd = 3;
+    }
+    for (int fd = 4; fd < 1024; ++fd) close(fd);
     if (opt.leak_check_on_usr1) {
       struct sigaction sa {};
       sa.sa_handler = on_usr1;
@@ -232,6 +236,13 @@ void server::stop() {
     int st = 0;
     if (waitpid(pid_, &st, 0) == pid_) status_ = st;
   }
+}
+
+bool server::set_nofile(rlim_t soft) {
+  rlimit rl{};
+  if (prlimit(pid_, RLIMIT_NOFILE, nullptr, &rl) != 0) return false;
+  rl.rlim_cur = soft;
+  return prlimit(pid_, RLIMIT_NOFILE, &rl, nullptr) == 0;
 }
 
 // ----------------------------------------------------------------- client

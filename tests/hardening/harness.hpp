@@ -23,7 +23,9 @@ namespace hardening {
 inline constexpr char kWaiting[] = "waiting... ";
 
 struct server_options {
-  // When nonzero, RLIMIT_NOFILE of the child (soft and hard stay raisable).
+  // When nonzero, the soft RLIMIT_NOFILE of the child. The child holds
+  // descriptors 0 to 3 (3: the listening socket), so 4 makes every accept
+  // fail and 5 leaves one descriptor for the connection and none for a file.
   rlim_t nofile = 0;
   // SIGUSR1 makes the child run LeakSanitizer (where built in) and exit:
   // status 0 clean, 23 leaks found.
@@ -91,6 +93,8 @@ class server {
   int leak_check(int timeout_ms = 60000);
   // Ends the child (SIGKILL) and reaps it.
   void stop();
+  // Changes the child's soft RLIMIT_NOFILE from outside; false on failure.
+  bool set_nofile(rlim_t soft);
 
  private:
   pid_t pid_ = -1;
