@@ -1,1 +1,413 @@
 #include "ifc/ifc_net.hpp"
+
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#include "dispatch/sim_main.hpp"
+#include "ifcsim_config.hpp"
+#include "store/lib_data2.hpp"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The settings table
+
+constexpr int kIfcRecords = 10;  // terminator included
+constexpr int kIfcTableBytes = kIfcRecords * static_cast<int>(sizeof(i4_record));
+static_assert(kIfcTableBytes == 800, "ifc_set.set is 800 bytes");
+
+const i4_record i4_init[kIfcRecords] = {
+    {1, "Tot", {0, 90, 90, 90, 90, 90, 90}, 50, 150, ""},
+    {1, "Twt", {0, 240, 240, 240, 240, 240, 240}, 190, 290, ""},
+    {1, "STAT_1", {0, 1, 0, 0, 0, 0, 0}, 0, 6, ""},
+    {1, "STAT_2", {0, 10, 1, 10, 2, 0, 0}, 0, 6, ""},
+    {1, "V", {0, 0, 0, 0, 0, 0, 0}, 0, 1, ""},
+    {1, "S1", {0, 0, 0, 0, 0, 0, 0}, 0, 1, ""},
+    {1, "S2", {0, 0, 0, 0, 0, 0, 0}, 0, 1, ""},
+    {1, "S3", {0, 0, 0, 0, 0, 0, 0}, 0, 1, ""},
+    {1, "S4", {0, 0, 0, 0, 0, 0, 0}, 0, 1, ""},
+    {},
+};
+
+// The record behind the last one is never loaded or saved and stays zero: a
+// file image without a terminator still ends every lookup inside the array.
+i4_record i4[kIfcRecords + 1];
+
+// ---------------------------------------------------------------------------
+// Small helpers
+
+// Appends a formatted piece at buf[at] and returns the new length. The
+// connection buffer holds kMaxPayload bytes; replies here are far shorter.
+__attribute__((format(printf, 3, 4))) int append(char *buf, int at, const char *fmt,
+                                                 ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  int n = std::vsnprintf(buf + at, static_cast<size_t>(kMaxPayload - at), fmt, ap);
+  va_end(ap);
+  if (n < 0) return at;
+  return at + n < kMaxPayload ? at + n : kMaxPayload - 1;
+}
+
+// Numbers in PUT texts are scanned as long so that one beyond the 32-bit
+// range is recognised (glibc saturates) instead of silently wrapping.
+bool fits_i32(long v) { return v >= INT_MIN && v <= INT_MAX; }
+
+// Turns the first count colons of the text into blanks; false when it has fewer.
+bool colons_to_blanks(char *text, int count) {
+  for (int i = 0; i < count; ++i) {
+    char *colon = std::strchr(text, ':');
+    if (colon == nullptr) return false;
+    *colon = ' ';
+  }
+  return true;
+}
+
+// A value the table cannot give (the file holds no such record) shows as 0.
+std::int32_t read_or_zero(const char *name, int index) {
+  std::int32_t v = 0;
+  Ifc_SetRead(name, &v, index);
+  return v;
+}
+
+// ---------------------------------------------------------------------------
+// Selection and status
+
+struct select_item {
+  const char *name;
+  const char *record;
+  int index;
+};
+
+constexpr select_item select_items[] = {
+    {"pin", "V", 2},     {"abs", "V", 3},    {"main", "V", 4},   {"tandem", "V", 5},
+    {"stretch", "V", 6}, {"sub1", "S1", 1},  {"sub2", "S1", 2},  {"sub3", "S1", 3},
+    {"sub4", "S1", 4},   {"sub5", "S1", 5},  {"sub6", "S1", 6},  {"sub7", "S2", 1},
+    {"sub8", "S2", 2},   {"sub9", "S2", 3},  {"sub10", "S2", 4}, {"sub11", "S2", 5},
+    {"sub12", "S2", 6},  {"sub13", "S3", 1}, {"sub14", "S3", 2}, {"sub15", "S3", 3},
+    {"sub16", "S3", 4},  {"sub17", "S3", 5}, {"sub18", "S3", 6}, {"sub19", "S4", 1},
+    {"sub20", "S4", 2},
+};
+
+constexpr std::size_t longest_select_name() {
+  std::size_t longest = 3;  // "all"
+  for (const select_item &item : select_items) {
+    std::size_t n = std::string_view(item.name).size();
+    if (n > longest) longest = n;
+  }
+  return longest;
+}
+
+// The item word is scanned one character wider than the longest name, so a
+// word that fills the buffer is too long to be any name. "%8s" below.
+constexpr int kSelectWordWidth = 8;
+static_assert(kSelectWordWidth == longest_select_name() + 1);
+
+// ---------------------------------------------------------------------------
+// Simulated machine information
+
+struct info_record {
+  std::int32_t to[7];
+  std::int32_t tb[9][7];
+  std::int32_t tbw[7];
+  std::int32_t tw[7];
+};
+
+void INFO_get(info_record *info) {
+  // Reseeded on every call, so two requests within one second agree.
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  for (int c = 0; c < 6; ++c) info->to[c] = 92;
+  for (auto &row : info->tb)
+    for (int c = 0; c < 6; ++c) row[c] = 0;
+  info->tb[0][0] = 128;
+  info->tb[0][1] = 130;
+  info->tb[1][0] = 164;
+  info->tb[1][1] = 166;
+  info->tb[2][0] = 190;
+  info->tb[2][1] = 194;
+  for (int c = 2; c < 6; ++c) info->tbw[c] = std::rand() % 360;
+  info->tbw[0] = 224;
+  info->tbw[1] = 228;
+  for (int c = 0; c < 6; ++c) info->tw[c] = 242;
+  info->tw[1] = 252;
+}
+
+int get_to_tw(char *buf, std::int16_t color) {
+  info_record info{};
+  INFO_get(&info);
+  int n = append(buf, 0, "to:%d ", info.to[color - 1]);
+  return append(buf, n, "tw:%d ", info.tw[color - 1]);
+}
+
+int get_hist_ave(char *buf, std::int16_t color) {
+  info_record info{};
+  INFO_get(&info);
+  int n = append(buf, 0, "to:%d ", info.to[color - 1]);
+  for (int k = 1; k <= 8; ++k)
+    n = append(buf, n, "tb%d:%d ", k, info.tb[k - 1][color - 1]);
+  n = append(buf, n, "tbw:%d ", info.tbw[color - 1]);
+  return append(buf, n, "tw:%d ", info.tw[color - 1]);
+}
+
+// ---------------------------------------------------------------------------
+// Target timings
+
+int get_target(char *buf, std::int16_t color) {
+  int n = append(buf, 0, "to:%d ", read_or_zero("Tot", color));
+  return append(buf, n, "tw:%d ", read_or_zero("Twt", color));
+}
+
+int set_to_tw(char *data, int len, std::int32_t color) {
+  data[len] = '\0';
+  if (!colons_to_blanks(data, 2)) return -1;
+  long to = 0, tw = 0;
+  int got = std::sscanf(data, "to %ld tw %ld", &to, &tw);
+  if (got >= 1 && fits_i32(to)) Ifc_SetWrite("Tot", static_cast<std::int32_t>(to), color);
+  if (got >= 2 && fits_i32(tw)) Ifc_SetWrite("Twt", static_cast<std::int32_t>(tw), color);
+  return got >= 1 ? 0 : -1;
+}
+
+// ---------------------------------------------------------------------------
+// Histograms
+
+const char *const key_str[] = {"to",  "tb1", "tb2", "tb3", "tb4", "tb5",
+                               "tb6", "tb7", "tb8", "tbw", "tw",  "tw_tbw"};
+constexpr int kKeyCount = sizeof(key_str) / sizeof(key_str[0]);
+
+// Item number of name, or -1.
+int key_index(const char *name) {
+  for (int i = 0; i < kKeyCount; ++i)
+    if (std::strcmp(key_str[i], name) == 0) return i;
+  return -1;
+}
+
+// A stored item number outside the table (a set file written by other means)
+// must not index past it.
+const char *key_name(std::int32_t item) {
+  return item >= 0 && item < kKeyCount ? key_str[item] : "?";
+}
+
+struct histo_record {
+  std::int32_t bins[46];
+  double ave;
+  std::int32_t first;
+  std::int32_t second;
+  std::int32_t third;
+  std::int32_t fourth;
+};
+
+histo_record histo;
+
+// The simulated source ignores color and item.
+int get_histo(int side, int /*color*/, int /*item*/, histo_record *h) {
+  static const std::int32_t curve[] = {10,  30,  50,  120, 160, 210, 250, 280, 290, 300,
+                                       290, 280, 250, 210, 160, 120, 50,  30,  10};
+  for (std::int32_t &bin : h->bins) bin = 0;
+  for (int i = 0; i < 19; ++i) h->bins[14 + i] = curve[i];
+  h->ave = side == 0 ? 4.65 : 4.52;
+  h->first = 500;
+  h->second = 234;
+  h->third = 500;
+  h->fourth = 190;
+  return 500;
+}
+
+// The hooks flush: standard output is a pipe or a journal, not a terminal.
+void clear_histo(int color, int item) {
+  std::printf("clear_histo: color=%d, item_no=%d\n", color, item);
+  std::fflush(stdout);
+}
+
+void set_histo(int l_color, int l_item, int l_t, int r_color, int r_item, int r_t,
+               int samp) {
+  std::printf("set_histo(L c=%d, i=%d, t=%d, R c=%d, i=%d, t=%d, samp=%d)\n", l_color,
+              l_item, l_t, r_color, r_item, r_t, samp);
+  std::fflush(stdout);
+}
+
+int IFC_get_hist_cntdat(char *buf, int side) {
+  std::int32_t color = read_or_zero("STAT_2", side == 0 ? 2 : 4);
+  std::int32_t item = read_or_zero("STAT_2", side == 0 ? 1 : 3);
+  get_histo(side, color, item, &histo);
+  int n = append(buf, 0, "%d", histo.second);
+  n = append(buf, n, " %d", histo.first);
+  n = append(buf, n, " %.2f", histo.ave);
+  n = append(buf, n, " %d", histo.fourth);
+  n = append(buf, n, " %d", histo.third);
+  for (std::int32_t bin : histo.bins) n = append(buf, n, " %d", bin);
+  return n;
+}
+
+// Limits on the data parts of the histogram commands.
+constexpr int kHstSelectMax = 15;
+constexpr int kHstClearMax = 10;
+constexpr int kHstSetMax = 32;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Table access
+
+void I_ifc() { std::memcpy(i4, i4_init, kIfcTableBytes); }
+
+void i_ifc() { hfp_load_table(kIfcSetFile, i4, i4_init, kIfcTableBytes); }
+
+int Ifc_SetRead(const char *name, std::int32_t *out, int index) {
+  i_ifc();
+  return fp_main_read(name, out, index, i4);
+}
+
+int Ifc_SetWrite(const char *name, std::int32_t value, int index) {
+  i_ifc();
+  int result = fp_main_write(name, value, index, i4);
+  hfp_save_data2(kIfcSetFile, i4, kIfcTableBytes);
+  return result;
+}
+
+// ---------------------------------------------------------------------------
+// Selection and status commands
+
+int IFC_get_select_item(char *buf) {
+  int n = 0;
+  for (const select_item &item : select_items)
+    n = append(buf, n, "%s:%d ", item.name, read_or_zero(item.record, item.index));
+  return n;
+}
+
+int IFC_set_select_item(char *data, int len) {
+  data[len] = '\0';
+  if (!colons_to_blanks(data, 1)) return -1;
+  char word[kSelectWordWidth + 1] = "";
+  long value = 0;
+  int got = std::sscanf(data, "%8s %ld", word, &value);
+  if (got < 1) return -1;
+  if (std::strcmp(word, "all") == 0) {
+    for (const select_item &item : select_items) Ifc_SetWrite(item.record, 0, item.index);
+    return 0;
+  }
+  if (got < 2 || !fits_i32(value)) return -1;
+  for (const select_item &item : select_items) {
+    if (std::strcmp(word, item.name) == 0) {
+      Ifc_SetWrite(item.record, static_cast<std::int32_t>(value), item.index);
+      return 0;
+    }
+  }
+  return -1;
+}
+
+int IFC_get_stat(char *buf) {
+  return append(buf, 0, "color:%d mode:%d totw_sw:%d ", read_or_zero("STAT_1", 1),
+                read_or_zero("STAT_1", 2), read_or_zero("STAT_1", 3));
+}
+
+int IFC_set_stat(char *data, int len) {
+  data[len] = '\0';
+  if (!colons_to_blanks(data, 3)) return -1;
+  long v[3] = {0, 0, 0};
+  int got = std::sscanf(data, "color %ld mode %ld totw_sw %ld", &v[0], &v[1], &v[2]);
+  for (int i = 0; i < got; ++i)
+    if (fits_i32(v[i])) Ifc_SetWrite("STAT_1", static_cast<std::int32_t>(v[i]), i + 1);
+  return got >= 1 ? 0 : -1;
+}
+
+// ---------------------------------------------------------------------------
+// Target timing commands
+
+int IFC_get_Tot_Twt_1(char *buf) { return get_target(buf, 1); }
+int IFC_get_Tot_Twt_2(char *buf) { return get_target(buf, 2); }
+int IFC_get_Tot_Twt_3(char *buf) { return get_target(buf, 3); }
+int IFC_get_Tot_Twt_4(char *buf) { return get_target(buf, 4); }
+int IFC_get_Tot_Twt_5(char *buf) { return get_target(buf, 5); }
+int IFC_get_Tot_Twt_6(char *buf) { return get_target(buf, 6); }
+
+int IFC_set_to_tw_1(char *data, int len) { return set_to_tw(data, len, 1); }
+int IFC_set_to_tw_2(char *data, int len) { return set_to_tw(data, len, 2); }
+int IFC_set_to_tw_3(char *data, int len) { return set_to_tw(data, len, 3); }
+int IFC_set_to_tw_4(char *data, int len) { return set_to_tw(data, len, 4); }
+int IFC_set_to_tw_5(char *data, int len) { return set_to_tw(data, len, 5); }
+int IFC_set_to_tw_6(char *data, int len) { return set_to_tw(data, len, 6); }
+
+// ---------------------------------------------------------------------------
+// Simulated measurement commands
+
+int IFC_get_To_Tw_1(char *buf) { return get_to_tw(buf, 1); }
+int IFC_get_To_Tw_2(char *buf) { return get_to_tw(buf, 2); }
+int IFC_get_To_Tw_3(char *buf) { return get_to_tw(buf, 3); }
+int IFC_get_To_Tw_4(char *buf) { return get_to_tw(buf, 4); }
+int IFC_get_To_Tw_5(char *buf) { return get_to_tw(buf, 5); }
+int IFC_get_To_Tw_6(char *buf) { return get_to_tw(buf, 6); }
+
+int IFC_get_histo_ave_1(char *buf) { return get_hist_ave(buf, 1); }
+int IFC_get_histo_ave_2(char *buf) { return get_hist_ave(buf, 2); }
+int IFC_get_histo_ave_3(char *buf) { return get_hist_ave(buf, 3); }
+int IFC_get_histo_ave_4(char *buf) { return get_hist_ave(buf, 4); }
+int IFC_get_histo_ave_5(char *buf) { return get_hist_ave(buf, 5); }
+int IFC_get_histo_ave_6(char *buf) { return get_hist_ave(buf, 6); }
+
+// ---------------------------------------------------------------------------
+// Histogram commands
+
+int IFC_get_hst_select(char *buf) {
+  int n = append(buf, 0, "%d", read_or_zero("STAT_2", 2));
+  std::int32_t left_item = -1;  // unreadable shows as "?", like an unknown number
+  Ifc_SetRead("STAT_2", &left_item, 1);
+  n = append(buf, n, " %s", key_name(left_item));
+  n = append(buf, n, " %d", read_or_zero("STAT_2", 4));
+  std::int32_t right_item = -1;
+  Ifc_SetRead("STAT_2", &right_item, 3);
+  return append(buf, n, " %s", key_name(right_item));
+}
+
+int IFC_get_hist_cntdatL(char *buf) { return IFC_get_hist_cntdat(buf, 0); }
+int IFC_get_hist_cntdatR(char *buf) { return IFC_get_hist_cntdat(buf, 1); }
+
+int IFC_hst_select_item(char *data, int len) {
+  data[len] = '\0';
+  if (len > kHstSelectMax) return -1;
+  // Within the length limit no word can outgrow these buffers.
+  char side[kHstSelectMax + 1] = "";
+  char item[kHstSelectMax + 1] = "";
+  long color = 0;  // not supplied: out of range
+  std::sscanf(data, "%15s %ld %15s", side, &color, item);
+  bool left = std::strcmp(side, "LEFT") == 0;
+  bool color_ok = color >= 1 && color <= 6;
+  if (color_ok) Ifc_SetWrite("STAT_2", static_cast<int>(color), left ? 2 : 4);
+  int number = key_index(item);
+  if (number >= 0) Ifc_SetWrite("STAT_2", number, left ? 1 : 3);
+  return color_ok || number >= 0 ? 0 : -1;
+}
+
+int IFC_hst_clear(char *data, int len) {
+  data[len] = '\0';
+  if (len > kHstClearMax) return -1;
+  char item[kHstSelectMax + 1] = "";
+  long color = 0;
+  if (std::sscanf(data, "%ld %15s", &color, item) != 2 || !fits_i32(color)) return -1;
+  int number = key_index(item);
+  if (number < 0) return -1;
+  clear_histo(static_cast<int>(color), number);
+  return 0;
+}
+
+int IFC_hst_set(char *data, int len) {
+  data[len] = '\0';
+  if (len > kHstSetMax) return -1;
+  // A number the data does not supply, or one beyond 32 bits, is passed as 0;
+  // so is an unknown item name.
+  long num[5] = {0, 0, 0, 0, 0};
+  char l_item[kHstSetMax + 1] = "";
+  char r_item[kHstSetMax + 1] = "";
+  std::sscanf(data, "%ld %32s %ld %ld %32s %ld %ld", &num[0], l_item, &num[1], &num[2],
+              r_item, &num[3], &num[4]);
+  int v[5];
+  for (int i = 0; i < 5; ++i) v[i] = fits_i32(num[i]) ? static_cast<int>(num[i]) : 0;
+  int l_number = key_index(l_item);
+  int r_number = key_index(r_item);
+  set_histo(v[0], l_number < 0 ? 0 : l_number, v[1], v[2], r_number < 0 ? 0 : r_number,
+            v[3], v[4]);
+  return 0;
+}

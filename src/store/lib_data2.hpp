@@ -54,6 +54,51 @@ void change_i4_type(i4_record *table, const char *name, int32_t type);
 /* The library's set-up entry point; there is nothing to set up. */
 void setup_i4(void);
 
+/* ---- Buffered print and log --------------------------------------------
+ * A printf substitute for diagnostics that prints at once or collects its
+ * output in a static buffer, released later in one piece. */
+
+#ifndef IFCSIM_PRINTF_LIKE
+#if defined(__GNUC__) || defined(__clang__)
+#define IFCSIM_PRINTF_LIKE(fmt, first) __attribute__((format(printf, fmt, first)))
+#else
+#define IFCSIM_PRINTF_LIKE(fmt, first)
+#endif
+#endif
+
+/* Local time, one 16-bit field each, filled by what_time. */
+typedef struct time_fields {
+  int16_t second;
+  int16_t minute;
+  int16_t hour;
+  int16_t day;     /* of the month, 1..31 */
+  int16_t month;   /* 1..12 */
+  int16_t year;    /* in full, e.g. 2026 */
+  int16_t weekday; /* 0 Sunday .. 6 Saturday */
+} time_fields;
+
+/* Starts collecting MorPrintf output; anything collected and not yet
+ * released is dropped. */
+void mprint_push(void);
+
+/* Prints like printf, or collects while mprint_push is in force. Past 98000
+ * collected bytes the collection goes to standard output and collecting goes
+ * on. A message that does not fit the room left releases what was collected
+ * first; one larger than the whole buffer goes straight to standard output. */
+void MorPrintf(const char *format, ...) IFCSIM_PRINTF_LIKE(1, 2);
+
+/* Stops collecting and writes the collected text, if any, to standard
+ * output. */
+void mprint_pull(void);
+
+/* mprint_pull, then appends the text released by it and two line ends to
+ * "mprint.log" (created when missing; silently skipped when it cannot be
+ * opened). */
+void mprint_pull_log(void);
+
+/* Fills *t from the current local time. */
+void what_time(time_fields *t);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,157 @@
+// The valve commands over the wire: a real server loop in a child process.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "client/ifc_client.hpp"
+#include "support/server_process.hpp"
+#include "support/temp_dir.hpp"
+#include "valve/valve_expect.hpp"
+
+namespace {
+
+using testing_support::file_exists;
+using testing_support::read_file;
+using valve_expect::default_image;
+using valve_expect::on_off_reply;
+using valve_expect::position_of;
+using valve_expect::put_le32;
+using valve_expect::slot_offset;
+
+class ValveServerTest : public ::testing::Test {
+ protected:
+  ifc::endpoint endpoint() const {
+    ifc::endpoint ep;
+    ep.port = server_.port();
+    return ep;
+  }
+
+  // The reply of a GET; the length header must agree with it.
+  std::string Get(const std::string &name) {
+    ifc::get_result r = ifc::get(endpoint(), name);
+    ++requests_;
+    EXPECT_EQ(r.error, ifc::client_error::none) << name << ": " << r.message;
+    EXPECT_EQ(r.length, static_cast<std::int32_t>(r.reply.size())) << name;
+    return r.reply;
+  }
+
+  // Sends the payload and waits until the server has run its handler, which
+  // happens after "FIN".
+  void PutPayload(const std::string &payload) {
+    ifc::put_result r = ifc::put_payload(endpoint(), payload);
+    ++requests_;
+    EXPECT_EQ(r.error, ifc::client_error::none) << r.message;
+    ASSERT_TRUE(server_.WaitForRequests(requests_));
+  }
+
+  void Put(const std::string &name, const std::string &text) {
+    PutPayload(name + std::string(1, '\0') + text);
+  }
+
+  std::string SetFile() const { return server_.file("valve_fp.set"); }
+
+  // What the handler of the last request printed: the loop's own line (the
+  // request header) comes first.
+  std::string HandlerOutput() {
+    std::string text = server_.RequestOutput(requests_);
+    size_t header_end = text.find('\n');
+    return header_end == std::string::npos ? "<no header line>"
+                                           : text.substr(header_end + 1);
+  }
+
+  testing_support::ServerProcess server_;
+  int requests_ = 0;
+};
+
+std::string get_name(int colour) { return "IFC_get_on_off_" + std::to_string(colour); }
+std::string set_name(int colour) { return "IFC_set_on_off_" + std::to_string(colour); }
+
+TEST_F(ValveServerTest, DefaultReplyForEveryColourNumber) {
+  for (int colour = 1; colour <= 6; ++colour) {
+    std::string reply = Get(get_name(colour));
+    EXPECT_EQ(reply.size(), 554u) << colour;
+    EXPECT_EQ(reply, on_off_reply(default_image(), colour)) << colour;
+  }
+  EXPECT_EQ(read_file(SetFile()), default_image());
+}
+
+TEST_F(ValveServerTest, ChangesAreSeenAtTheirColourNumberOnly) {
+  static const struct {
+    const char *name;
+    int colour;
+    std::string text;
+    std::vector<std::pair<const char *, std::int32_t>> stored;  // empty: no file
+  } cases[] = {
+      {"main_on and main_off",
+       2,
+       "main_on:95 main_off:100",
+       {{"VAL_main_on", 95}, {"VAL_main_off", 100}}},
+      {"pin_on reaches VAL_pin_open", 1, "pin_on:80", {{"VAL_pin_open", 80}}},
+      {"last item at colour 6", 6, "sub18_off:-7", {{"VAL_sub18_off", -7}}},
+      {"record names, uncovered valves, the fixed item",
+       3,
+       "VAL_main_on:95 cutter_on:10 sub19_on:5 ATC_TO_DELAY:5 tandem_off:33",
+       {{"VAL_tandem_off", 33}}},
+      {"first sub valve at colour 5", 5, "sub1_on:1", {{"VAL_sub1_on", 1}}},
+      {"empty key stops the items",
+       4,
+       "main_on:95 :7 main_off:100",
+       {{"VAL_main_on", 95}}},
+      {"empty data part", 5, "", {}},
+  };
+  for (const auto &c : cases) {
+    std::remove(SetFile().c_str());
+    Put(set_name(c.colour), c.text);
+    std::string want = default_image();
+    for (const auto &[record, value] : c.stored) {
+      put_le32(want, slot_offset(position_of(record), c.colour), value);
+    }
+    if (c.stored.empty()) {
+      EXPECT_FALSE(file_exists(SetFile())) << c.name;
+    } else {
+      EXPECT_EQ(read_file(SetFile()), want) << c.name;
+    }
+    for (int colour = 1; colour <= 6; ++colour) {
+      EXPECT_EQ(Get(get_name(colour)), on_off_reply(want, colour))
+          << c.name << ", seen from colour " << colour;
+    }
+  }
+}
+
+TEST_F(ValveServerTest, MainOnOfColour2IsStoredInBytes600To603) {
+  Put("IFC_set_on_off_2", "main_on:100");
+  std::string file = read_file(SetFile());
+  ASSERT_EQ(file.size(), 8960u);
+  EXPECT_EQ(file.substr(600, 4), std::string("d\0\0\0", 4));
+  EXPECT_NE(Get("IFC_get_on_off_2").find(" main_on:100 main_off:160 "),
+            std::string::npos);
+  EXPECT_NE(Get("IFC_get_on_off_1").find(" main_on:90 main_off:160 "), std::string::npos);
+}
+
+TEST_F(ValveServerTest, LetOffButtonPrintsTheTextLine) {
+  static const struct {
+    const char *name;
+    std::string text;
+    std::string printed;
+  } cases[] = {
+      {"three characters", "abc", "abc\n"},
+      {"empty text", "", "\n"},
+      {"text with a NUL inside", std::string("ab\0cd", 5), "ab\n"},
+  };
+  for (const auto &c : cases) {
+    Put("MLETOFF_set_btnstat", c.text);
+    EXPECT_EQ(HandlerOutput(), c.printed) << c.name;
+  }
+  EXPECT_FALSE(file_exists(SetFile()));
+}
+
+TEST_F(ValveServerTest, ValveLocationsAreNoCommand) {
+  ifc::get_result r = ifc::get(endpoint(), "IFC_get_valve_loc");
+  EXPECT_EQ(r.error, ifc::client_error::none) << r.message;
+  EXPECT_EQ(r.length, -1);
+}
+
+}  // namespace
