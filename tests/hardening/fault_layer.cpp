@@ -28,7 +28,8 @@ constexpr int kSteps = static_cast<int>(step::count_);
 
 // Plain globals: the layer must work in a forked child and from within
 // the server's request path, where nothing may allocate.
-bool watched[kMaxFd];
+// 0: not a set file; 1: opened for reading; 2: opened for writing.
+unsigned char watched[kMaxFd];
 int counts[kSteps];
 step armed_step = step::count_;
 int armed_nth = 0;
@@ -83,7 +84,7 @@ int open_common(Real real, const char *path, int flags, mode_t mode) {
   fault f = next(for_write ? step::open_write : step::open_read);
   if (refuse(f)) return -1;
   int fd = real(path, flags, mode);
-  if (fd >= 0 && fd < kMaxFd) watched[fd] = true;
+  if (fd >= 0 && fd < kMaxFd) watched[fd] = for_write ? 2 : 1;
   if (f == fault::kill_after) die();
   return fd;
 }
@@ -185,8 +186,12 @@ int __wrap_fsync(int fd) { return sync_common(__real_fsync, fd); }
 int __wrap_fdatasync(int fd) { return sync_common(__real_fdatasync, fd); }
 
 int __wrap_close(int fd) {
-  if (!fault_layer::is_watched(fd)) return __real_close(fd);
-  fault_layer::watched[fd] = false;
+  // Only the close of a file being written is a step of a save.
+  if (!fault_layer::is_watched(fd) || fault_layer::watched[fd] != 2) {
+    if (fault_layer::is_watched(fd)) fault_layer::watched[fd] = 0;
+    return __real_close(fd);
+  }
+  fault_layer::watched[fd] = 0;
   fault f = fault_layer::next(step::close);
   if (f == fault::eio || f == fault::enospc) {
     // A close that reports an error has still released the descriptor.

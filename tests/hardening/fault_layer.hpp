@@ -15,7 +15,7 @@ enum class step {
   write,
   read,
   fsync,  // fsync or fdatasync
-  close,
+  close,  // of a set file opened for writing
   rename,
   count_
 };
