@@ -139,7 +139,7 @@ int hfp_load_table(const char *path, void *table, const void *defaults, int size
     int32_t first_type;
     memcpy(&first_type, table, sizeof first_type);
     if (first_type == 0) memcpy(table, defaults, static_cast<size_t>(size));
-    return 0;
+    return -1;
   }
   if (!(open_failed && err == ENOENT)) {
     char reason[96];
@@ -160,7 +160,7 @@ int hfp_load_table(const char *path, void *table, const void *defaults, int size
       printf("%s: %s; could not keep it as %s.bad (%s), defaults used, file left alone\n",
              path, reason, path, strerror(rename_err));
       memcpy(table, defaults, static_cast<size_t>(size));
-      return 0;
+      return -1;
     }
     printf("%s: %s; kept as %s, defaults restored\n", path, reason, bad);
   }

@@ -20,5 +20,8 @@ int hfp_save_data2(const char *path, const void *buf, int size);
 // one line saying so is printed. When the file cannot be opened for lack of
 // descriptors or memory, it is left alone and table keeps its last loaded
 // image (the defaults when its first record is a terminator), with one line
-// printed. Returns size when the file was taken, 0 otherwise.
+// printed. Returns size when the file was taken, 0 when the table was reset
+// from the defaults, and -1 when the file was left alone (not set aside, or
+// not openable for now): the table is from memory only, and the caller must
+// not save over that file.
 int hfp_load_table(const char *path, void *table, const void *defaults, int size);

@@ -254,7 +254,7 @@ constexpr int kHstSetMax = 32;
 
 void I_ifc() { std::memcpy(i4, i4_init, kIfcTableBytes); }
 
-void i_ifc() { hfp_load_table(kIfcSetFile, i4, i4_init, kIfcTableBytes); }
+int i_ifc() { return hfp_load_table(kIfcSetFile, i4, i4_init, kIfcTableBytes); }
 
 int Ifc_SetRead(const char *name, std::int32_t *out, int index) {
   i_ifc();
@@ -262,9 +262,11 @@ int Ifc_SetRead(const char *name, std::int32_t *out, int index) {
 }
 
 int Ifc_SetWrite(const char *name, std::int32_t value, int index) {
-  i_ifc();
+  // A rejected file that could not be set aside may be the only copy of the
+  // settings: the change then lives in memory only, as with an unwritable file.
+  const bool keep_file = i_ifc() < 0;
   int result = fp_main_write(name, value, index, i4);
-  hfp_save_data2(kIfcSetFile, i4, kIfcTableBytes);
+  if (!keep_file) hfp_save_data2(kIfcSetFile, i4, kIfcTableBytes);
   return result;
 }
 
@@ -300,8 +302,12 @@ int IFC_set_select_item(char *data, int len) {
 }
 
 int IFC_get_stat(char *buf) {
-  return append(buf, 0, "color:%d mode:%d totw_sw:%d ", read_or_zero("STAT_1", 1),
-                read_or_zero("STAT_1", 2), read_or_zero("STAT_1", 3));
+  // Each read loads the file: take them in reply order, not in whatever order
+  // the compiler evaluates arguments.
+  std::int32_t color = read_or_zero("STAT_1", 1);
+  std::int32_t mode = read_or_zero("STAT_1", 2);
+  std::int32_t totw_sw = read_or_zero("STAT_1", 3);
+  return append(buf, 0, "color:%d mode:%d totw_sw:%d ", color, mode, totw_sw);
 }
 
 int IFC_set_stat(char *data, int len) {

@@ -8,7 +8,8 @@
 int Ifc_SetRead(const char *name, std::int32_t *out, int index);
 
 // Stores value into slot index of the IFC record called name and saves the set
-// file (in either case). Returns 0, or -1 when there is no such record.
+// file (in either case, unless a rejected file could not be set aside).
+// Returns 0, or -1 when there is no such record.
 int Ifc_SetWrite(const char *name, std::int32_t value, int index);
 
 // Copies the compiled-in defaults over the working table; the file is untouched.
@@ -17,7 +18,9 @@ void I_ifc();
 // Loads "ifc_set.set" into the working table. A missing file is created from
 // the defaults; a short or unreadable one is first kept as "ifc_set.set.bad"
 // (one printed line) and then replaced by the defaults (hfp_load_table).
-void i_ifc();
+// Returns what hfp_load_table returns: -1 when the table holds the defaults
+// but the file must be left as it is.
+int i_ifc();
 
 // GET handlers: each writes its NUL-terminated reply from buf[0] on and
 // returns its length. Values that cannot be read from the table show as 0;

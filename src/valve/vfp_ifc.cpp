@@ -253,7 +253,7 @@ int set_on_off(char *data, int len, int colour) {
 
 void I_vfp() { std::memcpy(i4, i4_init, kValveTableSize); }
 
-void i_vfp() { hfp_load_table(kValveSetFile, i4, i4_init, kValveTableSize); }
+int i_vfp() { return hfp_load_table(kValveSetFile, i4, i4_init, kValveTableSize); }
 
 int VfpRead(const char *name, std::int32_t *out, int index) {
   i_vfp();
@@ -262,9 +262,11 @@ int VfpRead(const char *name, std::int32_t *out, int index) {
 }
 
 int VfpWrite(const char *name, std::int32_t value, int index) {
-  i_vfp();
+  // A rejected file that could not be set aside may be the only copy of the
+  // settings: the change then lives in memory only, as with an unwritable file.
+  const bool keep_file = i_vfp() < 0;
   int result = valid_index(index) ? fp_main_write(name, value, index, i4) : -1;
-  hfp_save_data2(kValveSetFile, i4, kValveTableSize);
+  if (!keep_file) hfp_save_data2(kValveSetFile, i4, kValveTableSize);
   return result;
 }
 

@@ -7,8 +7,10 @@
 void I_vfp();
 
 // Makes the working table hold the image of "valve_fp.set"; a missing or
-// short file is replaced by the defaults first.
-void i_vfp();
+// short file is replaced by the defaults first. Returns what hfp_load_table
+// returns: -1 when the table holds the defaults but the file must be left
+// as it is.
+int i_vfp();
 
 // Reads slot index (the colour number) of the valve record called name into
 // *out, loading the set file first. Returns 0, or -1 (and *out untouched)
@@ -16,7 +18,8 @@ void i_vfp();
 int VfpRead(const char *name, std::int32_t *out, int index);
 
 // Stores value into slot index of the valve record called name and saves the
-// set file (in either case). Returns 0, or -1 as for VfpRead.
+// set file (in either case, unless a rejected file could not be set aside).
+// Returns 0, or -1 as for VfpRead.
 int VfpWrite(const char *name, std::int32_t value, int index);
 
 // GET handlers: "ATC_TO_DELAY:0 " and "item:value " for the 45 valve items of

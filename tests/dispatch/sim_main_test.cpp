@@ -223,6 +223,39 @@ TEST_F(SimMainFiles, SaveOverDirectoryFailsAndCleansUp) {
   EXPECT_FALSE(file_exists("ifc_set.set.tmp"));
 }
 
+// "cgi.log" is the plain concatenation of the data parts, byte for byte.
+TEST_F(SimMainFiles, AppendLogAddsTheDataPartAsItCame) {
+  static const struct {
+    const char *name;
+    const char *before;  // nullptr: no log yet
+    std::string data;
+    std::string after;
+  } cases[] = {
+      {"new log", nullptr, "abc", "abc"},
+      {"appended, no line end added", "line 1\n", "abc", "line 1\nabc"},
+      {"line ends and NULs kept", "x", std::string("a\r\n\0b", 5),
+       std::string("xa\r\n\0b", 6)},
+      {"empty data part creates an empty log", nullptr, "", ""},
+      {"empty data part leaves the log as it is", "keep", "", "keep"},
+  };
+  for (const auto &c : cases) {
+    unlink("cgi.log");
+    if (c.before != nullptr) write_file("cgi.log", c.before);
+    // The byte behind the data part is not the handler's to change here.
+    std::string buf = c.data + "Z";
+    const mode_t old_umask = umask(022);
+    append_log(buf.data(), static_cast<int>(c.data.size()));
+    umask(old_umask);
+    EXPECT_EQ(read_file("cgi.log"), c.after) << c.name;
+    EXPECT_EQ(buf.back(), 'Z') << c.name;
+    struct stat st;
+    ASSERT_EQ(stat("cgi.log", &st), 0) << c.name;
+    if (c.before == nullptr) {
+      EXPECT_EQ(st.st_mode & 07777, 0644u) << c.name;
+    }
+  }
+}
+
 enum class Entry { kNone, kFile, kDirectory, kLinkLoop };
 
 // hfp_load_table in a fresh directory: what stands at the set file's name
@@ -322,7 +355,7 @@ TEST(SimMainLoadTable, RejectedFileThatCannotBeKeptIsLeftAlone) {
   const std::string printed = capture_stdout(
       [&] { result = hfp_load_table(kPath, table.data(), defaults.data(), kSize); });
 
-  EXPECT_EQ(result, 0);
+  EXPECT_EQ(result, -1);
   EXPECT_EQ(printed,
             "ifc_set.set: 799 bytes, expected 800; could not keep it as ifc_set.set.bad "
             "(Is a directory), defaults used, file left alone\n");

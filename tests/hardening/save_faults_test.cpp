@@ -271,7 +271,7 @@ TEST(SaveFaults, LoadWithoutADescriptorKeepsTheSetFile) {
     ASSERT_TRUE(fault_layer::fired()) << c.name;
     fault_layer::disarm();
 
-    EXPECT_EQ(r, 0) << c.name;
+    EXPECT_EQ(r, -1) << c.name << ": the caller must not save over the file";
     EXPECT_TRUE(read_file(path) == on_disk) << c.name << ": the set file was changed";
     EXPECT_FALSE(file_exists(path + ".bad")) << c.name;
     EXPECT_TRUE(table == (c.table_loaded_before ? before : defaults)) << c.name;

@@ -3,14 +3,22 @@
 // the record layout rather than taken from the module.
 #include "ifc/ifc_net.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "dispatch/ether_parse.hpp"
@@ -130,6 +138,25 @@ TEST_F(IfcNetTest, ShortFileIsReplacedLongFileIsCutOnWrite) {
   EXPECT_EQ(read_file(kFile), changed);
 }
 
+// A short file that cannot be kept aside (a directory holds the ".bad" name)
+// may be the only copy of the settings: writes must not save over it.
+TEST_F(IfcNetTest, WriteKeepsARejectedFileThatCouldNotBeSetAside) {
+  std::string changed = default_image();
+  set_slot(changed, kTot, 1, 123);
+  const std::string short_file = changed.substr(0, 799);
+  write_file(kFile, short_file);
+  ASSERT_EQ(mkdir((std::string(kFile) + ".bad").c_str(), 0755), 0);
+  write_file(std::string(kFile) + ".bad/x", "x");
+
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Ifc_SetWrite("Tot", 95, 1), 0);
+  put(IFC_set_to_tw_1, "to:96 tw:250");
+  testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(read_file(kFile), short_file);
+  EXPECT_FALSE(file_exists(std::string(kFile) + ".tmp"));
+}
+
 // A set file of the right size is taken as it is: without a terminator and
 // with names that fill their field, a lookup must still end inside the table.
 TEST_F(IfcNetTest, ImageWithoutTerminatorOrNameEnds) {
@@ -148,6 +175,102 @@ TEST_F(IfcNetTest, ImageWithoutTerminatorOrNameEnds) {
   EXPECT_EQ(get(IFC_get_Tot_Twt_1), "to:0 tw:0 ");
   EXPECT_EQ(get(IFC_get_stat), "color:0 mode:0 totw_sw:0 ");
   EXPECT_EQ(get(IFC_get_hst_select), "0 ? 0 ?");
+}
+
+// Stands in for the set file with a FIFO that gives every load its own image:
+// load k sees k in every value slot, so a reply shows which load each of its
+// values came from, and how many loads it made.
+class ImagePerLoad {
+ public:
+  explicit ImagePerLoad(const char *path) : path_(path) {
+    EXPECT_EQ(mkfifo(path, 0644), 0) << path;
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~ImagePerLoad() {
+    if (thread_.joinable()) Finish();
+  }
+  // Stops serving; returns the number of loads served.
+  int Finish() {
+    stop_ = true;
+    thread_.join();
+    unlink(path_);
+    return served_;
+  }
+
+ private:
+  static std::string Image(std::int32_t k) {
+    std::string img = default_image();
+    for (int pos = kTot; pos <= kS4; ++pos)
+      for (int slot = 1; slot <= 6; ++slot) set_slot(img, pos, slot, k);
+    return img;
+  }
+
+  void Serve() {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    // Non-blocking: fails until the first load has the FIFO open for reading.
+    int fd = -1;
+    while (!stop_ && (fd = open(path_, O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0)
+      usleep(100);
+    if (fd < 0) return;
+    // The writing end stays open throughout: a load that opens the FIFO then
+    // waits for its image instead of reading end-of-file. The next image goes
+    // in once the last one has been taken; with no load holding the FIFO open
+    // the write fails (EPIPE) and is tried again.
+    bool pending = false;
+    for (;;) {
+      int left = 0;
+      if (ioctl(fd, FIONREAD, &left) != 0) {
+        ADD_FAILURE() << "FIONREAD on the FIFO";
+        break;
+      }
+      if (left == 0 && pending) {
+        ++served_;
+        pending = false;
+      }
+      if (stop_) break;
+      if (left == 0) {
+        const std::string img = Image(served_ + 1);
+        pending = write(fd, img.data(), img.size()) == 800;
+      }
+      if (!pending || left > 0) usleep(100);
+    }
+    close(fd);
+  }
+
+  const char *path_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> served_{0};
+  std::thread thread_;
+};
+
+// A reply's values are read one after the other in the order they appear in
+// it, each read loading the file again.
+TEST_F(IfcNetTest, RepliesReadTheirValuesInReplyOrder) {
+  std::string select;
+  for (std::size_t i = 0; i < std::size(kSelect); ++i)
+    select += std::string(kSelect[i].name) + ":" + std::to_string(i + 1) + " ";
+  static const std::string counts = std::string("234 500 4.65 190 500") + kHistoCounts;
+  const struct {
+    const char *name;
+    get_handler handler;
+    int loads;
+    std::string reply;
+  } cases[] = {
+      {"status", IFC_get_stat, 3, "color:1 mode:2 totw_sw:3 "},
+      {"targets", IFC_get_Tot_Twt_4, 2, "to:1 tw:2 "},
+      {"histogram selection", IFC_get_hst_select, 4, "1 tb2 3 tb4"},
+      {"selection", IFC_get_select_item, 25, select},
+      {"counts", IFC_get_hist_cntdatL, 2, counts},
+  };
+  for (const auto &c : cases) {
+    ImagePerLoad fifo(kFile);
+    std::string reply = get(c.handler);
+    EXPECT_EQ(fifo.Finish(), c.loads) << c.name;
+    EXPECT_EQ(reply, c.reply) << c.name;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -208,6 +331,9 @@ TEST_F(IfcNetTest, SelectTexts) {
       {"stretch and a digit", nullptr, "stretch1:5", {}},
       {"sub2 and a digit", nullptr, "sub200:1", {}},
       {"very long word", nullptr, "subsubsubsubsubsubsubsubsubsubsubsub1:1", {}},
+      // The word is read at most 8 wide; what follows is then read as the number.
+      {"digits past the word width", nullptr, "stretch12:1", {}},
+      {"all and digits past the width", "pin:3", "all123456:1", {{kV, 2, 3}}},
       {"empty", nullptr, "", {}},
       {"colon only", nullptr, ":", {}},
   };

@@ -1,6 +1,7 @@
 #include "valve/vfp_ifc.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <climits>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/stdout_capture.hpp"
 #include "support/temp_dir.hpp"
 #include "valve/valve_expect.hpp"
 
@@ -141,6 +143,42 @@ TEST_F(VfpTest, LoadsWholeFilesAndResetsShortOnes) {
     std::int32_t v = -1;
     EXPECT_EQ(VfpRead("VAL_main_on", &v, 1), 0) << c.name;
     EXPECT_EQ(v, c.main_on) << c.name;
+  }
+}
+
+// A short file that cannot be set aside (a directory holds the ".bad" name)
+// is the only copy of its settings: a write must not save over it.
+TEST_F(VfpTest, WriteKeepsARejectedFileThatCouldNotBeSetAside) {
+  static const struct {
+    const char *name;
+    const char *data;  // IFC_set_on_off_1 data part, or nullptr for VfpWrite
+  } cases[] = {
+      {"VfpWrite", nullptr},
+      {"set command", "main_on:5 main_off:6"},
+  };
+  std::string changed = default_image();
+  put_value(changed, "VAL_main_on", 1, 77);
+  const std::string short_file = changed.substr(0, 8959);
+  for (const auto &c : cases) {
+    testing_support::ScopedWorkDir dir;
+    write_file(kFile, short_file);
+    ASSERT_EQ(mkdir("valve_fp.set.bad", 0755), 0) << c.name;
+    write_file("valve_fp.set.bad/x", "x");
+    int result = -2;
+    {
+      testing_support::StdoutCapture out;
+      if (c.data == nullptr) {
+        result = VfpWrite("VAL_main_on", 5, 1);
+      } else {
+        set_items(1, c.data);
+        result = 0;
+      }
+    }
+    EXPECT_EQ(result, 0) << c.name;
+    const std::string kept = read_file(kFile);
+    EXPECT_EQ(kept.size(), short_file.size()) << c.name;
+    EXPECT_TRUE(kept == short_file) << c.name;
+    EXPECT_FALSE(file_exists("valve_fp.set.tmp")) << c.name;
   }
 }
 
