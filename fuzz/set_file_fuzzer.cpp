@@ -59,8 +59,11 @@ void record_ops(const std::uint8_t *data, std::size_t size, int index) {
     std::int32_t v = 0;
     fp_main_read(name.c_str(), &v, index, table.data());
     fp_main_compare(name.c_str(), v, index, table.data());
-    fp_main_write(name.c_str(), v + 1, index, table.data());
-    change_i4_min_max(table.data(), name.c_str(), -v, v);
+    // Wrapping arithmetic: the values come from the image, INT32_MAX and
+    // INT32_MIN included.
+    const auto u = static_cast<std::uint32_t>(v);
+    fp_main_write(name.c_str(), static_cast<std::int32_t>(u + 1), index, table.data());
+    change_i4_min_max(table.data(), name.c_str(), static_cast<std::int32_t>(0u - u), v);
     change_i4_type(table.data(), name.c_str(), (v & 7) - 1);
   }
 }
