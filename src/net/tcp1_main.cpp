@@ -33,8 +33,7 @@ void ignore_sigpipe() { signal(SIGPIPE, SIG_IGN); }
 // when the number lies outside the 32-bit signed range; no digits give 0.
 bool read_put_length(const char *field, std::int32_t *length) {
   errno = 0;
-  char *end = nullptr;
-  const long long v = strtoll(field, &end, 10);
+  const long long v = strtoll(field, nullptr, 10);
   if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) return false;
   *length = static_cast<std::int32_t>(v);
   return true;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -30,14 +31,13 @@ int millis_left(Clock::time_point deadline) {
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
-// Closes every descriptor from 3 on except keep.
-void close_other_fds(int keep) {
-  if (keep < 3) {
-    close_range(3, ~0U, 0);
-    return;
-  }
-  if (keep > 3) close_range(3, static_cast<unsigned>(keep) - 1, 0);
-  close_range(static_cast<unsigned>(keep) + 1, ~0U, 0);
+// Moves a descriptor above the standard ones (a test run with stdin closed
+// would otherwise hand out 0), keeping close-on-exec.
+int above_stdio(int fd) {
+  if (fd < 0 || fd > 2) return fd;
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  close(fd);
+  return moved;
 }
 
 constexpr std::string_view kWaiting = "waiting... ";
@@ -58,16 +58,25 @@ std::pair<int, std::uint16_t> make_listener() {
     if (fd >= 0) close(fd);
     throw std::runtime_error("ether_init on an ephemeral port failed");
   }
-  sockaddr_in addr{};
-  socklen_t len = sizeof addr;
-  if (getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
-    close(fd);
-    throw std::runtime_error("getsockname failed");
-  }
-  return {fd, ntohs(addr.sin_port)};
+  fd = above_stdio(fd);
+  return {fd, LocalPort(fd)};
 }
 
 }  // namespace
+
+std::uint16_t LocalPort(int fd) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  if (getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) return 0;
+  return ntohs(addr.sin_port);
+}
+
+std::string RequestHeader(std::string_view verb, std::string_view field) {
+  std::string h(verb);
+  h += field;
+  h.resize(23, ' ');
+  return h;
+}
 
 int CountOccurrences(std::string_view text, std::string_view needle) {
   int n = 0;
@@ -91,6 +100,7 @@ ChildProcess::ChildProcess(std::function<int()> body, int keep_fd) {
     close(out[1]);
     throw std::runtime_error("pipe2 failed");
   }
+  for (int *fd : {&out[0], &out[1], &err[0], &err[1]}) *fd = above_stdio(*fd);
   // Whatever the test process has buffered must not be written twice.
   fflush(nullptr);
   const pid_t parent = getpid();
@@ -99,9 +109,17 @@ ChildProcess::ChildProcess(std::function<int()> body, int keep_fd) {
   if (pid_ == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
+    // A known set of descriptors: 0 reads /dev/null, 1 and 2 are the pipes,
+    // keep_fd becomes 3, nothing else is open.
     dup2(out[1], STDOUT_FILENO);
     dup2(err[1], STDERR_FILENO);
-    close_other_fds(keep_fd);
+    const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (null_fd > 0) {
+      dup2(null_fd, STDIN_FILENO);
+      close(null_fd);
+    }
+    if (keep_fd >= 0 && keep_fd != 3) dup2(keep_fd, 3);
+    close_range(keep_fd >= 0 ? 4 : 3, ~0U, 0);
     if (chdir(dir_.path().c_str()) != 0) _exit(126);
     const int rc = body();
     fflush(nullptr);
@@ -213,9 +231,9 @@ ServerProcess::ServerProcess(std::function<void()> setup)
 ServerProcess::ServerProcess(std::pair<int, std::uint16_t> listener,
                              std::function<void()> setup)
     : ChildProcess(
-          [fd = listener.first, setup = std::move(setup)]() -> int {
+          [setup = std::move(setup)]() -> int {
             if (setup) setup();
-            tcp1_serve(fd);
+            tcp1_serve(3);
           },
           listener.first),
       port_(listener.second) {
@@ -347,6 +365,24 @@ void RawConnection::Reset() {
 void RawConnection::Close() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
+}
+
+// ---- ConnectedPair ----
+
+ConnectedPair::ConnectedPair() {
+  int listener = -1;
+  if (ether_init(&listener, 0) != 1) throw std::runtime_error("ether_init failed");
+  peer_ = std::make_unique<RawConnection>(LocalPort(listener));
+  server_ = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  close(listener);
+  if (!peer_->connected() || server_ < 0)
+    throw std::runtime_error("no loopback connection");
+  int on = 1;
+  ioctl(server_, FIONBIO, &on);
+}
+
+ConnectedPair::~ConnectedPair() {
+  if (server_ >= 0) close(server_);
 }
 
 }  // namespace testing_support

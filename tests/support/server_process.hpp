@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,9 +20,10 @@ using Millis = std::chrono::milliseconds;
 inline constexpr Millis kDefaultWait{10000};
 
 // Runs body() in a forked child whose working directory is a fresh temporary
-// directory and whose stdout and stderr go into pipes that the test reads.
-// The child dies with the parent (PR_SET_PDEATHSIG) and exits with body's
-// result. The destructor kills it and removes the directory.
+// directory and whose stdout and stderr go into pipes that the test reads;
+// stdin reads /dev/null and no other descriptor is open. The child dies with
+// the parent (PR_SET_PDEATHSIG) and exits with body's result. The destructor
+// kills it and removes the directory.
 class ChildProcess {
  public:
   explicit ChildProcess(std::function<int()> body);
@@ -49,7 +51,8 @@ class ChildProcess {
   void Stop();
 
  protected:
-  // keep_fd stays open in the child; every other descriptor above 2 is closed.
+  // keep_fd (not 0, 1 or 2) is descriptor 3 in the child; every other
+  // descriptor above 2 is closed.
   ChildProcess(std::function<int()> body, int keep_fd);
   // Waits up to timeout for more stdout; false once stdout has closed.
   bool PumpOutput(Millis timeout) { return Pump(out_, timeout); }
@@ -131,6 +134,30 @@ class RawConnection {
   int fd_ = -1;
   bool closed_ = false;
 };
+
+// One accepted TCP connection on 127.0.0.1 inside the test process: server()
+// is the accepted side, switched to non-blocking mode as the loop does, for
+// calling the transfer routines on; peer() is the client end.
+class ConnectedPair {
+ public:
+  ConnectedPair();
+  ~ConnectedPair();
+  ConnectedPair(const ConnectedPair &) = delete;
+  ConnectedPair &operator=(const ConnectedPair &) = delete;
+
+  int server() const { return server_; }
+  RawConnection &peer() { return *peer_; }
+
+ private:
+  std::unique_ptr<RawConnection> peer_;
+  int server_ = -1;
+};
+
+// A 23-byte request header: the verb, then field filled with blanks.
+std::string RequestHeader(std::string_view verb, std::string_view field);
+
+// The local port of a socket.
+std::uint16_t LocalPort(int fd);
 
 // Counts the non-overlapping occurrences of needle in text.
 int CountOccurrences(std::string_view text, std::string_view needle);
