@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -97,8 +98,9 @@ failure connect_to(const endpoint &ep, socket_guard *sock) {
     }
     failure f;
     if (!wait_for(fd, POLLOUT, ep.timeout_ms, &f)) {
+      // A connection that never completes is a server that cannot be reached.
       last = f.error == client_error::timeout
-                 ? fail(client_error::timeout, "no connection to " + where + " within " +
+                 ? fail(client_error::connect, "no connection to " + where + " within " +
                                                    std::to_string(ep.timeout_ms) + " ms")
                  : f;
       continue;
@@ -160,6 +162,28 @@ failure recv_exact(int fd, char *data, size_t size, int timeout_ms, const char *
                 std::string("the server closed the connection before ") + what);
   }
   return {};
+}
+
+// The server closes the connection once the command behind "FIN" has run:
+// waits for that close, at most timeout_ms in all. Stray bytes are dropped.
+void wait_for_close(int fd, int timeout_ms) {
+  using clock = std::chrono::steady_clock;
+  const auto end = clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(end - clock::now()).count();
+    if (left <= 0) return;
+    pollfd p{};
+    p.fd = fd;
+    p.events = POLLIN;
+    const int r = poll(&p, 1, static_cast<int>(left));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return;
+    char buf[256];
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+    if (n <= 0) return;
+  }
 }
 
 template <typename Result>
@@ -296,6 +320,9 @@ put_result put_payload(const endpoint &ep, std::string_view payload) {
     return to_result<put_result>(fail(
         client_error::protocol, "expected \"FIN\", got \"" + std::string(fin, 3) + "\""));
   }
+  // "FIN" means the payload was taken; the close tells that the command ran.
+  // A server that stays open is no failure: the payload is already in.
+  wait_for_close(fd, ep.timeout_ms);
   return {};
 }
 

@@ -16,8 +16,8 @@ struct endpoint {
 
 enum class client_error {
   none,
-  connect,   // the server cannot be reached
-  timeout,   // a wait ran out
+  connect,   // the server cannot be reached (refused, or no connection in time)
+  timeout,   // a wait ran out on an established connection
   refused,   // the server answered "ERR!" (PUT length refused)
   closed,    // the server closed before the exchange was complete
   protocol,  // the server sent something the protocol does not allow
@@ -45,9 +45,12 @@ struct put_result {
 };
 
 // Sends a PUT whose payload is name, a NUL and text; succeeds on "FIN".
+// After "FIN" it waits, at most timeout_ms, for the server to close: the
+// server closes once the command has run, so on return it normally has run.
+// A server that stays open past timeout_ms still counts as success.
 put_result put(const endpoint &ep, std::string_view name, std::string_view text);
 
-// Sends a PUT of exactly these payload bytes; succeeds on "FIN".
+// The same with exactly these payload bytes.
 put_result put_payload(const endpoint &ep, std::string_view payload);
 
 }  // namespace ifc

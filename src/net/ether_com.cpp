@@ -28,7 +28,8 @@ long long now_ms() {
 
 // Waits until sock is readable (or closed), at most timeout_sec seconds.
 // poll, unlike select, has no limit on the descriptor's value. A signal does
-// not shorten the wait.
+// not shorten the wait. A descriptor that is not open fails the wait, as it
+// does with select.
 bool wait_readable(int sock, int timeout_sec) {
   const long long end = now_ms() + static_cast<long long>(timeout_sec) * 1000;
   for (;;) {
@@ -37,7 +38,7 @@ bool wait_readable(int sock, int timeout_sec) {
     p.events = POLLIN;
     const long long left = end - now_ms();
     const int r = poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
-    if (r > 0) return true;
+    if (r > 0) return (p.revents & POLLNVAL) == 0;
     if (r == 0 || errno != EINTR) return false;
   }
 }
@@ -82,8 +83,6 @@ int ether_recv_unit_data(int sock, char *buf, int count, int timeout_sec) {
       return -1;
     }
     ssize_t n = recv(sock, buf + received, static_cast<size_t>(count - received), 0);
-    // A readiness report can be spurious; that is no failure of the peer.
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
     if (n < 0) return -1;
     if (n == 0) return received;
     received += static_cast<int>(n);

@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -90,6 +92,49 @@ TEST(IfcClient, NothingListeningIsAConnectError) {
   EXPECT_EQ(r.error, client_error::connect);
   EXPECT_NE(r.message, "");
   EXPECT_STREQ(ifc::client_error_name(r.error), "connect");
+}
+
+// A listener whose queue is full: the kernel drops further connection
+// requests, so a connect neither succeeds nor fails within its wait.
+TEST(IfcClient, ConnectThatTimesOutIsAConnectError) {
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), len), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len), 0);
+  const int queued = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(connect(queued, reinterpret_cast<sockaddr *>(&addr), len), 0);
+
+  ifc::endpoint ep;
+  ep.port = ntohs(addr.sin_port);
+  ep.timeout_ms = 300;
+  const struct {
+    const char *name;
+    std::function<std::pair<client_error, std::string>()> call;
+  } cases[] = {
+      {"get",
+       [&] {
+         const auto r = ifc::get(ep, "IFC_get_stat");
+         return std::make_pair(r.error, r.message);
+       }},
+      {"put",
+       [&] {
+         const auto r = ifc::put(ep, "append_log", "x");
+         return std::make_pair(r.error, r.message);
+       }},
+  };
+  for (const auto &c : cases) {
+    const auto [error, message] = c.call();
+    EXPECT_EQ(error, client_error::connect) << c.name << ": " << message;
+    EXPECT_NE(message.find("within 300 ms"), std::string::npos)
+        << c.name << ": " << message;
+  }
+  close(queued);
+  close(listener);
 }
 
 // A server that accepts one connection and follows a script; it records
@@ -219,6 +264,66 @@ TEST(IfcClient, GetAgainstScriptedServers) {
     } else {
       EXPECT_NE(r.message, "") << c.name;
     }
+  }
+}
+
+// put returns only once the server has closed after "FIN" (it closes when
+// the command has run), or after the time-out when it never closes; both
+// are success.
+TEST(IfcClient, PutWaitsForTheCloseAfterFin) {
+  using Clock = std::chrono::steady_clock;
+  static const struct {
+    const char *name;
+    bool server_closes;  // else it waits for the client to go
+    int timeout_ms;
+  } cases[] = {
+      {"close after the command ran", true, 5000},
+      {"server stays open", false, 300},
+  };
+  for (const auto &c : cases) {
+    std::atomic<bool> command_ran{false};
+    const bool closes = c.server_closes;
+    ScriptedServer server([&command_ran, closes](ScriptedServer &s) {
+      s.Read(23);
+      s.Send("NEXT");
+      s.Read(5);
+      s.Send("FIN");
+      if (closes) {
+        // The command takes a while; the close comes after it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        command_ran = true;
+      } else {
+        s.WaitForClose();
+      }
+    });
+    ifc::endpoint ep;
+    ep.port = server.port();
+    ep.timeout_ms = c.timeout_ms;
+    const auto start = Clock::now();
+    const ifc::put_result r = ifc::put(ep, "cmd", "x");
+    const auto took = Clock::now() - start;
+    const bool ran_before_return = command_ran;
+    server.Join();
+    EXPECT_EQ(r.error, client_error::none) << c.name << ": " << r.message;
+    if (c.server_closes) {
+      EXPECT_TRUE(ran_before_return) << c.name;
+    } else {
+      EXPECT_GE(took, std::chrono::milliseconds(300)) << c.name;
+      EXPECT_LT(took, std::chrono::seconds(3)) << c.name << ": bounded by the time-out";
+    }
+  }
+}
+
+// Against the real server: once put returns, the command's effect is there.
+TEST(IfcClient, PutReturnsAfterTheServerRanTheCommand) {
+  ServerProcess server;
+  ifc::endpoint ep;
+  ep.port = server.port();
+  std::string log;
+  for (const char *text : {"first ", "second ", "third"}) {
+    ASSERT_EQ(ifc::put(ep, "append_log", text).error, client_error::none) << text;
+    log += text;
+    EXPECT_EQ(read_file(server.file("cgi.log")), log) << text;
   }
 }
 

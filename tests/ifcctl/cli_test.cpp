@@ -38,14 +38,14 @@ std::string bare(const char *stored) {
 // A TCP socket on an ephemeral port of 127.0.0.1; listening or not.
 class local_socket {
  public:
-  explicit local_socket(bool listening) {
+  explicit local_socket(bool listening, int backlog = 5) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
     if (bind(fd_, reinterpret_cast<sockaddr *>(&a), len) != 0 ||
-        (listening && listen(fd_, 5) != 0) ||
+        (listening && listen(fd_, backlog) != 0) ||
         getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len) != 0)
       ADD_FAILURE() << "cannot set up a local socket";
     port_ = ntohs(a.sin_port);
@@ -143,6 +143,31 @@ TEST(IfcctlCli, UnreachableServerExitsThree) {
     EXPECT_EQ(r.out, "") << args[0];
     EXPECT_NE(r.err.find(where), std::string::npos) << args[0] << ": " << r.err;
   }
+}
+
+// A connection that is never completed is an unreachable server too, not a
+// server that failed to answer: here the listener's queue is full, so the
+// kernel drops the tool's connection request until --timeout runs out.
+TEST(IfcctlCli, ConnectThatTimesOutExitsThree) {
+  local_socket full(true, 0);
+  const int queued = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(full.port());
+  ASSERT_EQ(connect(queued, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+  std::string where = "127.0.0.1:" + std::to_string(full.port());
+  static const std::vector<std::string> cases[] = {
+      {"--timeout", "0.3", "get", "IFC_get_stat"},
+      {"--timeout", "0.3", "put", "append_log", "x"},
+  };
+  for (const auto &args : cases) {
+    tool_result r = run_tool(at_port(full.port(), args));
+    EXPECT_EQ(r.status, 3) << args[2] << ": " << r.err;
+    EXPECT_EQ(r.out, "") << args[2];
+    EXPECT_NE(r.err.find(where), std::string::npos) << args[2] << ": " << r.err;
+  }
+  close(queued);
 }
 
 TEST(IfcctlCli, CommandsListsTheServersOwnTables) {

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "support/server_process.hpp"
+#include "support/stdout_capture.hpp"
 
 namespace {
 
@@ -209,6 +210,78 @@ TEST_F(EtherCom, SendAllDataReportsAFailedBlockSend) {
   EXPECT_EQ(conn.peer().ReadToClose(), "");
 }
 
+// Which failures flush standard output: only the three where the reply's
+// "NEXT" does not come (whether or not a line is printed). The routine runs
+// in a child that prints a marker first and ends without flushing, so the
+// marker shows up only when the routine flushed.
+TEST_F(EtherCom, OnlyTheMissingNextFailuresFlushStdout) {
+  enum routine { send_all, recv_all };
+  enum class peer_then { nothing, reset_after_header, next_after_shutdown };
+  static const struct {
+    const char *name;
+    routine which;
+    int count;
+    int limit;
+    std::string peer_sends;  // ahead, then a half-close (unless it plays later)
+    bool server_cannot_send;
+    peer_then later;
+    int debug;
+    std::string flushed;
+  } cases[] = {
+      {"send: not NEXT", send_all, 5, 10, "next", false, peer_then::nothing, 1,
+       "marker\nether_send_all_data(): can't found \"NEXT\"\n"},
+      {"send: not NEXT, quiet", send_all, 5, 10, "next", false, peer_then::nothing, 0,
+       "marker\n"},
+      {"send: closed before 4 bytes", send_all, 5, 10, "NE", false, peer_then::nothing, 1,
+       "marker\n"},
+      {"send: receive error", send_all, 5, 10, "", false, peer_then::reset_after_header,
+       1, "marker\nether_send_all_data(): ether_recv_unit_data() error\n"},
+      {"send: receive error, quiet", send_all, 5, 10, "", false,
+       peer_then::reset_after_header, 0, "marker\n"},
+      {"send: deadline passed", send_all, 5, -1, "", false, peer_then::nothing, 1, ""},
+      {"send: header not sent", send_all, 5, 10, "", true, peer_then::nothing, 1, ""},
+      {"send: block not sent", send_all, 5, 10, "", false, peer_then::next_after_shutdown,
+       1, ""},
+      {"send: whole reply", send_all, 5, 10, "NEXT", false, peer_then::nothing, 1, ""},
+      {"recv: deadline passed", recv_all, 5, -1, "", false, peer_then::nothing, 1, ""},
+      {"recv: NEXT not sent", recv_all, 5, 10, "", true, peer_then::nothing, 1, ""},
+      {"recv: closed inside the block", recv_all, 5, 10, "ab", false, peer_then::nothing,
+       1, ""},
+      {"recv: whole payload", recv_all, 5, 10, "abcde", false, peer_then::nothing, 1, ""},
+  };
+  for (const auto &c : cases) {
+    Connection conn;
+    ASSERT_TRUE(conn.peer().Send(c.peer_sends)) << c.name;
+    if (c.later == peer_then::nothing) conn.peer().ShutdownWrite();
+    if (c.server_cannot_send) shutdown(conn.server(), SHUT_WR);
+    const std::string flushed = testing_support::run_in_child_flushed_stdout(
+        [&] {
+          // The peer's socket must close when the parent closes it.
+          close(conn.peer().fd());
+          deb_ether_com = static_cast<std::int16_t>(c.debug);
+          static char buf[16] = "hello";
+          printf("marker\n");
+          if (c.which == send_all) {
+            (void)ether_send_all_data(conn.server(), buf, c.count, c.limit);
+          } else {
+            (void)ether_recv_all_data(conn.server(), buf, c.count, c.limit);
+          }
+        },
+        [&] {
+          if (c.later == peer_then::nothing) return;
+          EXPECT_EQ(conn.peer().Read(13), "LEN0000000005") << c.name;
+          if (c.later == peer_then::reset_after_header) {
+            conn.peer().Reset();
+          } else {
+            // The socket is shared with the child: its next send fails.
+            shutdown(conn.server(), SHUT_WR);
+            EXPECT_TRUE(conn.peer().Send("NEXT")) << c.name;
+          }
+        });
+    EXPECT_EQ(flushed, c.flushed) << c.name;
+  }
+}
+
 TEST_F(EtherCom, RecvUnitDataReturnsWhatCameBeforeTheClose) {
   static const struct {
     const char *name;
@@ -247,6 +320,16 @@ TEST_F(EtherCom, RecvUnitDataFailures) {
       Connection conn;  // silent peer, wait of 0 seconds
       CaptureStdout();
       EXPECT_EQ(ether_recv_unit_data(conn.server(), buf, 4, 0), -1);
+      EXPECT_EQ(GetCapturedStdout(),
+                debug ? "\nether_recv_unit_data(): select() timeout\n" : "");
+    }
+    {
+      // A descriptor that is no longer open: the wait itself fails, which
+      // is reported like a wait that ran out.
+      const int fd = 1023;  // far above anything this test opens
+      ASSERT_EQ(fcntl(fd, F_GETFD), -1);
+      CaptureStdout();
+      EXPECT_EQ(ether_recv_unit_data(fd, buf, 4, 5), -1);
       EXPECT_EQ(GetCapturedStdout(),
                 debug ? "\nether_recv_unit_data(): select() timeout\n" : "");
     }

@@ -19,6 +19,7 @@
 #include "dispatch/ether_parse.hpp"
 #include "net/ether_com.hpp"
 #include "support/server_process.hpp"
+#include "support/stdout_capture.hpp"
 
 namespace {
 
@@ -89,6 +90,18 @@ TEST(Tcp1Main, HeaderCasesPrintTheirLinesAndTheNextClientIsServed) {
        "connected... " + RequestHeader("PUT", "-0") + "\n"},
       {"PUT length 0", RequestHeader("PUT", "0"), "FIN",
        "connected... " + RequestHeader("PUT", "0") + "\n"},
+      // Accepted lengths get their first "NEXT"; the half-close then ends
+      // the transfer without "FIN".
+      {"PUT length after white space", RequestHeader("PUT", " \t 5"), "NEXT",
+       "connected... " + RequestHeader("PUT", " \t 5") + "\n"},
+      {"PUT length with a plus sign", RequestHeader("PUT", "+5"), "NEXT",
+       "connected... " + RequestHeader("PUT", "+5") + "\n"},
+      {"PUT length ends at the first other character", RequestHeader("PUT", "5x99"),
+       "NEXT", "connected... " + RequestHeader("PUT", "5x99") + "\n"},
+      {"PUT length of 20 digits", "PUT00000000000000256000", "NEXT",
+       "connected... PUT00000000000000256000\n"},
+      {"PUT length -1 after blanks", RequestHeader("PUT", "  -1"), "ERR!",
+       "connected... " + RequestHeader("PUT", "  -1") + "\nerror: TOO BIG DATA\n"},
   };
   ServerProcess server;
   int requests = 0;
@@ -189,6 +202,30 @@ TEST(Tcp1Main, PutPayloadsAreFramedInBlocksAndAppendLogGetsTheDataPart) {
   }
 }
 
+// The length is read from the command field only: a digit that an earlier
+// payload left in the buffer right behind the field is not part of it.
+TEST(Tcp1Main, PutLengthEndsWithTheCommandField) {
+  ServerProcess server;
+  {
+    // Byte 23 of this payload, which stays in the buffer, is a '7'.
+    std::string payload = "append_log"s + '\0' + "abcdefghijkl7mn";
+    ASSERT_EQ(payload[23], '7');
+    RawConnection conn(server.port());
+    ASSERT_TRUE(
+        conn.Send(RequestHeader("PUT", std::to_string(payload.size())) + payload));
+    EXPECT_EQ(conn.ReadToClose(), "NEXTFIN");
+  }
+  RawConnection conn(server.port());
+  ASSERT_TRUE(conn.Send("PUT00000000000000000001"));
+  ASSERT_EQ(conn.Read(4), "NEXT");
+  ASSERT_TRUE(conn.Send("x"));
+  conn.ShutdownWrite();
+  EXPECT_EQ(conn.ReadToClose(), "FIN") << "the length was read as 1";
+  ASSERT_TRUE(server.WaitForRequests(2));
+  EXPECT_EQ(server.RequestOutput(2),
+            "connected... PUT00000000000000000001\nCOMMAND END not found\n");
+}
+
 // A PUT whose client goes away or falls silent in the middle is dropped
 // without "FIN"; nothing reaches cgi.log and the next client is served.
 TEST(Tcp1Main, PutCutShortIsDroppedWithoutFin) {
@@ -285,6 +322,54 @@ TEST(Tcp1Main, GetRepliesArriveAsTheHandlerWroteThem) {
     EXPECT_EQ(server.RequestOutput(requests),
               "connected... " + RequestHeader("GET", name) + "\n")
         << name;
+  }
+}
+
+// What one connection leaves flushed on stdout: "connected... " always, and
+// each of the loop's four error lines with what came before it; the header
+// line and the dispatch lines of a GET or PUT wait for the next flush. The
+// connection is served in a child that ends without flushing.
+TEST(Tcp1Main, ConnectionFlushesOnlyAfterConnectedAndTheErrorLines) {
+  const std::string put_big = RequestHeader("PUT", "256001");
+  const std::string short_head = RequestHeader("GET", "IFC_get_stat").substr(0, 22);
+  static const struct {
+    const char *name;
+    std::string sent;  // then a half-close
+    bool reset;        // a reset instead
+    int debug;
+    std::string flushed;
+  } cases[] = {
+      {"close at once", "", false, 1, "connected... \nerror: command len\n"},
+      {"short header", short_head, false, 1,
+       "connected... " + short_head + "\nerror: command len\n"},
+      {"reset before the header", "", true, 1,
+       "connected... main(): ether_recv_unit_data\n"},
+      {"unknown verb", RequestHeader("DEL", "x"), false, 1,
+       "connected... " + RequestHeader("DEL", "x") + "\nerror: UNKNOWN COMMAND\n"},
+      {"PUT too big", put_big, false, 1,
+       "connected... " + put_big + "\nerror: TOO BIG DATA\n"},
+      {"GET", RequestHeader("GET", "no_such_command"), false, 1, "connected... "},
+      {"PUT of length 0", RequestHeader("PUT", "0"), false, 1, "connected... "},
+      {"PUT of an unknown name", RequestHeader("PUT", "2") + "x\0"s, false, 1,
+       "connected... "},
+      {"PUT without NUL", RequestHeader("PUT", "2") + "xy", false, 1, "connected... "},
+      {"quiet: close at once", "", false, 0, "error: command len\n"},
+      {"quiet: PUT too big", put_big, false, 0, "error: TOO BIG DATA\n"},
+      {"quiet: GET", RequestHeader("GET", "no_such_command"), false, 0, ""},
+  };
+  for (const auto &c : cases) {
+    testing_support::ConnectedPair conn;
+    ASSERT_TRUE(conn.peer().Send(c.sent)) << c.name;
+    if (c.reset) {
+      conn.peer().Reset();
+    } else {
+      conn.peer().ShutdownWrite();
+    }
+    const std::string flushed = testing_support::run_in_child_flushed_stdout([&] {
+      deb_tcp1_main = static_cast<std::int16_t>(c.debug);
+      tcp1_handle_connection(conn.server());
+    });
+    EXPECT_EQ(flushed, c.flushed) << c.name;
   }
 }
 

@@ -82,4 +82,27 @@ std::string run_in_child_capturing_stdout(void (*fn)(const void *arg), const voi
   return out;
 }
 
+std::string run_in_child_flushed_stdout(const std::function<void()> &child,
+                                        const std::function<void()> &parent) {
+  int fd = make_unlinked_temp_file();
+  std::fflush(stdout);
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    if (dup2(fd, STDOUT_FILENO) < 0) _exit(3);
+    // A file is fully buffered anyway; this holds even where stdout began
+    // as a terminal.
+    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+    child();
+    _exit(0);  // no flush: what is still buffered is lost
+  }
+  if (parent) parent();
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+  std::string out = read_all(fd);
+  close(fd);
+  return out;
+}
+
 }  // namespace testing_support
