@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -128,6 +129,18 @@ int hfp_load_table(const char *path, void *table, const void *defaults, int size
   // A successful open and read leave errno alone, so with n == 0 a set errno
   // means the open failed; ENOENT is the first access, nothing to report.
   bool open_failed = n == 0 && err != 0;
+  // Out of descriptors or memory the process cannot open any file, which
+  // says nothing about this one. Setting it aside would lose every setting
+  // once the shortage is over, so the file stays as it is and the table
+  // keeps the image of its last load (the defaults if it never held one).
+  if (open_failed && (err == EMFILE || err == ENFILE || err == ENOMEM)) {
+    printf("%s: cannot be opened now (%s); last loaded settings used, file left alone\n",
+           path, strerror(err));
+    int32_t first_type;
+    memcpy(&first_type, table, sizeof first_type);
+    if (first_type == 0) memcpy(table, defaults, static_cast<size_t>(size));
+    return -1;
+  }
   if (!(open_failed && err == ENOENT)) {
     char reason[96];
     if (n < 0 || open_failed) {

@@ -17,8 +17,11 @@ int hfp_save_data2(const char *path, const void *buf, int size);
 // Loads the size-byte table image at path into table. When the file does not
 // give exactly size bytes, copies defaults into table and saves them; a file
 // that exists but is short or unreadable is first renamed to "<path>.bad" and
-// one line saying so is printed. Returns size when the file was taken, 0 when
-// the table was reset from the defaults, and -1 when the rejected file could
-// not be set aside: the defaults are in the table only, and the caller must
+// one line saying so is printed. When the file cannot be opened for lack of
+// descriptors or memory, it is left alone and table keeps its last loaded
+// image (the defaults when its first record is a terminator), with one line
+// printed. Returns size when the file was taken, 0 when the table was reset
+// from the defaults, and -1 when the file was left alone (not set aside, or
+// not openable for now): the table is from memory only, and the caller must
 // not save over that file.
 int hfp_load_table(const char *path, void *table, const void *defaults, int size);

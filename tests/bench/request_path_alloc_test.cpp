@@ -26,6 +26,15 @@
 #include "net/tcp1_main.hpp"
 #include "support/temp_dir.hpp"
 
+// g++ says __SANITIZE_ADDRESS__, clang says __has_feature(address_sanitizer).
+#if defined(__SANITIZE_ADDRESS__)
+#define IFCSIM_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define IFCSIM_ASAN 1
+#endif
+#endif
+
 namespace {
 
 // One word shared with the server child; only the child counts into it.
@@ -38,7 +47,7 @@ inline void note_alloc() {
 
 }  // namespace
 
-#ifdef __SANITIZE_ADDRESS__
+#ifdef IFCSIM_ASAN
 // The sanitizer runtime owns malloc; it calls these hooks on every allocation.
 // (Declared here: g++ does not ship the sanitizer interface headers.)
 extern "C" int __sanitizer_install_malloc_and_free_hooks(

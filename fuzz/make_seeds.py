@@ -1,0 +1,212 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets (fuzz/corpus/<target>/).
+
+The seeds are valid requests, texts and set-file images, plus a few near
+misses; libFuzzer mutates from there. Run it again after a change of the
+protocol or the default tables and commit the result.
+"""
+import os
+import struct
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+GET_NAMES = (["IFC_get_select_item", "IFC_get_stat"]
+             + [f"IFC_get_Tot_Twt_{c}" for c in range(1, 7)]
+             + [f"IFC_get_To_Tw_{c}" for c in range(1, 7)]
+             + [f"IFC_get_histo_ave_{c}" for c in range(1, 7)]
+             + ["IFC_get_hst_select", "IFC_get_hist_cntdatL", "IFC_get_hist_cntdatR"]
+             + [f"IFC_get_on_off_{c}" for c in range(1, 7)])
+
+PUT_NAMES = (["MLETOFF_set_btnstat", "IFC_set_select_item", "IFC_set_stat"]
+             + [f"IFC_set_to_tw_{c}" for c in range(1, 7)]
+             + [f"IFC_set_on_off_{c}" for c in range(1, 7)]
+             + ["IFC_hst_select_item", "IFC_hst_clear", "IFC_hst_set", "append_log"])
+
+# A valid data part for each PUT command, by name prefix.
+PUT_TEXTS = {
+    "MLETOFF_set_btnstat": [b"btn:1"],
+    "IFC_set_select_item": [b"pin:1", b"sub20:1", b"all:", b"pin:"],
+    "IFC_set_stat": [b"color:3 mode:1 totw_sw:1", b"color:3 mode:1"],
+    "IFC_set_to_tw_": [b"to:95 tw:250", b"to:-1 tw:2147483647"],
+    "IFC_set_on_off_": [b"main_on:95 main_off:100", b"pin_on:80 :7 sub18_off:1"],
+    "IFC_hst_select_item": [b"LEFT 3 tb2", b"right 6 tw_tbw", b"LEFT 7 tb2"],
+    "IFC_hst_clear": [b"2 tw_tbw", b"9 tw"],
+    "IFC_hst_set": [b"1 tw 10 2 tbw 10 500", b"1 xx 10 2 tbw 10 500"],
+    "append_log": [b"abc\n"],
+}
+
+
+def texts_for(name):
+    for prefix, texts in PUT_TEXTS.items():
+        if name.startswith(prefix):
+            return texts
+    return [b""]
+
+
+def put_request(payload):
+    """Header and payload; the NEXTs come from the server, so the client may
+    send everything at once."""
+    header = b"PUT" + f"{len(payload):<20d}".encode()
+    return header + payload
+
+
+def get_request(name, nexts=1):
+    return b"GET" + name.encode().ljust(20, b" ") + b"NEXT" * nexts
+
+
+def write(target, name, data):
+    d = os.path.join(HERE, "corpus", target)
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, name), "wb") as f:
+        f.write(data)
+
+
+def connection_seeds():
+    t = "connection"
+    for n in GET_NAMES:
+        write(t, f"get_{n}", get_request(n))
+    for n in PUT_NAMES:
+        for i, text in enumerate(texts_for(n)):
+            write(t, f"put_{n}_{i}", put_request(n.encode() + b"\0" + text))
+    write(t, "get_unknown", get_request("IFC_get_nothing"))
+    write(t, "get_nul_filled", b"GET" + b"IFC_get_stat".ljust(20, b"\0") + b"NEXT")
+    write(t, "get_lower_verb", b"get" + b"IFC_get_stat".ljust(20, b" "))
+    write(t, "get_lower_next", get_request("IFC_get_stat", 0) + b"next")
+    write(t, "get_next_nul", get_request("IFC_get_on_off_1", 0) + b"NEXT\0NEXT")
+    write(t, "short_header", b"GET" + b"IFC_get_stat".ljust(19, b" "))
+    write(t, "put_len_256000",
+          put_request(b"append_log\0" + b"x" * (256000 - 11)))
+    write(t, "put_len_256001", b"PUT" + b"256001".ljust(20, b" "))
+    write(t, "put_len_minus1", b"PUT" + b"-1".ljust(20, b" "))
+    write(t, "put_len_blanks", b"PUT" + b" " * 20)
+    write(t, "put_len_twenty_digits", b"PUT" + b"9" * 20)
+    write(t, "put_len_leading_blanks", b"PUT" + b"   12".ljust(20, b" ") + b"append_log\0x")
+    write(t, "put_truncated_payload", b"PUT" + b"100".ljust(20, b" ") + b"append_log\0")
+    write(t, "put_no_nul", put_request(b"IFC_set_stat"))
+    write(t, "put_nul_first", put_request(b"\0IFC_set_stat"))
+    write(t, "put_two_blocks",
+          put_request(b"IFC_set_on_off_1\0" + b"main_on:1 " * 150))
+
+
+def put_handler_seeds():
+    t = "put_handlers"
+    get_row = {n: i + 1 for i, n in enumerate(GET_NAMES)}
+    for row, n in enumerate(PUT_NAMES, start=1):
+        # A GET that shows what the PUT changed, where there is one.
+        show = 0
+        if n.startswith("IFC_set_to_tw_"):
+            show = get_row["IFC_get_Tot_Twt_" + n[-1]]
+        elif n.startswith("IFC_set_on_off_"):
+            show = get_row["IFC_get_on_off_" + n[-1]]
+        elif n == "IFC_set_select_item":
+            show = get_row["IFC_get_select_item"]
+        elif n == "IFC_set_stat":
+            show = get_row["IFC_get_stat"]
+        elif n == "IFC_hst_select_item":
+            show = get_row["IFC_get_hst_select"]
+        for i, text in enumerate(texts_for(n)):
+            write(t, f"row_{n}_{i}", bytes([row, show]) + text)
+            write(t, f"dispatch_{n}_{i}", bytes([0, show]) + n.encode() + b"\0" + text)
+    write(t, "dispatch_no_nul", bytes([0, 0]) + b"IFC_set_stat")
+    write(t, "dispatch_nul_last", bytes([0, 0]) + b"IFC_set_stat\0")
+    write(t, "full_length_on_off",
+          bytes([10, 24]) + (b"main_on:1 " * 25600))
+
+
+def rec(name, values, lo, hi, group=b"", rtype=1):
+    return struct.pack("<i28s7iii12s", rtype, name, *values, lo, hi, group)
+
+
+def ifc_image():
+    r = [
+        rec(b"Tot", [0] + [90] * 6, 50, 150),
+        rec(b"Twt", [0] + [240] * 6, 190, 290),
+        rec(b"STAT_1", [0, 1, 0, 0, 0, 0, 0], 0, 6),
+        rec(b"STAT_2", [0, 10, 1, 10, 2, 0, 0], 0, 6),
+        rec(b"V", [0] * 7, 0, 1),
+        rec(b"S1", [0] * 7, 0, 1),
+        rec(b"S2", [0] * 7, 0, 1),
+        rec(b"S3", [0] * 7, 0, 1),
+        rec(b"S4", [0] * 7, 0, 1),
+    ]
+    img = b"".join(r)
+    return img + b"\0" * (800 - len(img))
+
+
+def valve_image():
+    names = ["pin_open", "use_abs", "abs_rel", "abs_on", "abs_off", "pull_on", "ABS_TwK",
+             "main_on", "main_off", "tandem_on", "tandem_off", "cutter_on", "cutter_off",
+             "cutting_blow_on", "cutting_blow_off"]
+    for i in range(1, 21):
+        names += [f"sub{i}_on", f"sub{i}_off"]
+    names += ["stretch_on", "stretch_off", "strech_blow_on", "strech_blow_off",
+              "exhaust_main_on", "exhaust_main_off"]
+    for i in range(1, 7):
+        names += [f"exhaust_s{i}_on", f"exhaust_s{i}_off"]
+    names += [f"press{i}" for i in range(1, 21)] + ["stretch_press"]
+    names += ["air_on", "air_off", "absg_on", "absg_off", "breeze_on", "breeze_off",
+              "1st_ctrl", "1st_twi", "1st_subN", "1st_main_on", "1st_main_off",
+              "1st_tandem_on", "1st_tandem_off", "1st_abs_on", "1st_abs_off",
+              "1st_apc_drop", "1st_apc_drop_MPA"]
+    assert len(names) == 111
+    img = b""
+    for p, n in enumerate(names, start=1):
+        # Values need not be the defaults for a seed; ranges and types are.
+        rtype = 2 if p == 110 else 3 if p == 111 else 1
+        img += rec(b"VAL_" + n.encode(), [0] + [p] * 6, 0, 359, b"g1", rtype)
+    return img + b"\0" * 80
+
+
+def set_file_seeds():
+    t = "set_file"
+    ifc, valve = ifc_image(), valve_image()
+    assert len(ifc) == 800 and len(valve) == 8960
+    for sel, name, img in ((0x02, "ifc", ifc), (0x03, "valve", valve)):
+        full = len(img)
+        write(t, f"{name}_default", bytes([sel]) + img)
+        for size in (0, 1, full - 1, full + 1, 10000):
+            body = (img * 2)[:size]
+            write(t, f"{name}_size_{size}", bytes([sel]) + body)
+        no_term = img[: full - 80] + img[:80]
+        write(t, f"{name}_no_terminator", bytes([sel]) + no_term)
+        # Every name field filled to its 28 bytes, no NUL anywhere in it.
+        filled = bytearray(img)
+        for off in range(0, full, 80):
+            filled[off + 4: off + 32] = b"N" * 28
+        write(t, f"{name}_unterminated_names", bytes([sel]) + bytes(filled))
+    # The histogram selection pointing outside the item table.
+    bad = bytearray(ifc)
+    struct.pack_into("<ii", bad, 240 + 32 + 4, 1000, -5)
+    write(t, "ifc_stat2_out_of_range", bytes([0x02]) + bytes(bad))
+
+
+def line2matrix2_seeds():
+    t = "line2matrix2"
+    seeds = {
+        "two_items": b"main_on:95 main_off:160",
+        "runs_of_spaces": b"   a:1    b:2   ",
+        "second_colon": b"a:1:2",
+        "empty_value": b"x:",
+        "empty_key": b":5 b:2",
+        "spaces_only": b"     ",
+        "line_feed": b"a:1\nb:2",
+        "no_colon": b"abc def:1",
+        "long_key": b"k" * 40 + b":1",
+        "long_value": b"k:" + b"v" * 60,
+        "many_items": b" ".join(b"i%d:%d" % (i, i) for i in range(520)),
+    }
+    for name, data in seeds.items():
+        write(t, name, data)
+
+
+def main():
+    connection_seeds()
+    put_handler_seeds()
+    set_file_seeds()
+    line2matrix2_seeds()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
