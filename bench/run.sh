@@ -1,0 +1,277 @@
+#!/usr/bin/env bash
+# Measures the server against the protocol-only baseline and prints one table.
+#
+#   bench/run.sh          a few minutes: 10000 samples per run where the
+#                         scenario is fast enough, a time cap per run elsewhere
+#   bench/run.sh --full   10000 samples for every run, however long it takes
+#
+# It builds a Release tree of its own (build-bench/, or $IFCSIM_BENCH_BUILD),
+# starts the real server loop (ifcsim_bench_server) and the baseline
+# (ifcsim_baseline) on ephemeral loopback ports, each in a fresh temporary
+# working directory (under $TMPDIR, or $IFCSIM_BENCH_DIR when set), and stops
+# both when it ends. Every scenario runs both servers side by side, in
+# alternating chunks: this machine is shared, so only their ratio counts.
+set -euo pipefail
+
+full=0
+for arg in "$@"; do
+  case "$arg" in
+    --full) full=1 ;;
+    -h | --help)
+      sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+      exit 0
+      ;;
+    *)
+      echo "usage: bench/run.sh [--full]" >&2
+      exit 2
+      ;;
+  esac
+done
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${IFCSIM_BENCH_BUILD:-$root/build-bench}
+say() { echo "bench: $*" >&2; }
+
+say "building $build (Release)"
+mkdir -p "$build"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DIFCSIM_BUILD_TESTS=OFF \
+  -DIFCSIM_BUILD_BENCH=ON -DIFCSIM_SANITIZE=OFF >"$build/bench-configure.log" 2>&1 ||
+  { cat "$build/bench-configure.log" >&2; exit 1; }
+cmake --build "$build" -j2 --target ifcsim_loadgen ifcsim_baseline ifcsim_bench_server \
+  ifcsim_setfile_bench >"$build/bench-build.log" 2>&1 || { cat "$build/bench-build.log" >&2; exit 1; }
+bin=$build/bench
+
+work=$(mktemp -d "${IFCSIM_BENCH_DIR:-${TMPDIR:-/tmp}}/ifcsim-bench-XXXXXX")
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir "$work/server" "$work/baseline" "$work/setfile"
+
+# Both servers start in their own empty working directory: the server creates
+# its set files from the defaults at the first access, as in the field.
+(cd "$work/server" && exec "$bin/ifcsim_bench_server" "$work/server.port" "$work/allocs" \
+  >"$work/server.out" 2>"$work/server.err") &
+server_pid=$!
+pids+=("$server_pid")
+(cd "$work/baseline" && exec "$bin/ifcsim_baseline" "$work/baseline.port" >/dev/null 2>&1) &
+pids+=("$!")
+for _ in $(seq 100); do
+  [[ -s $work/server.port && -s $work/baseline.port ]] && break
+  sleep 0.05
+done
+sport=$(cat "$work/server.port")
+bport=$(cat "$work/baseline.port")
+
+# The PUT texts: values equal to the defaults, so every GET reply keeps its
+# length however often the PUTs run.
+printf 'to:90 tw:240' >"$work/to_tw.txt"
+on_off="pin_on:70 abs_on:215 abs_off:255 main_on:90 main_off:160 tandem_on:95 tandem_off:150"
+on_off+=" stretch_on:0 stretch_off:0 sub1_on:95 sub1_off:135 sub2_on:115 sub2_off:155"
+on_off+=" sub3_on:135 sub3_off:175 sub4_on:150 sub4_off:190 sub5_on:165 sub5_off:205"
+on_off+=" sub6_on:185 sub6_off:280 sub7_on:200 sub7_off:300 sub8_on:220 sub8_off:300"
+for i in $(seq 9 18); do on_off+=" sub${i}_on:0 sub${i}_off:0"; done
+printf '%s ' "$on_off" >"$work/on_off.txt"
+to_tw_size=$((16 + $(stat -c %s "$work/to_tw.txt")))
+on_off_size=$((17 + $(stat -c %s "$work/on_off.txt")))
+
+# id | what the server is asked | the baseline's request of the same size | class
+scenarios=(
+  "unknown|--get no_such_command --expect -1|--get -1 --expect -1|fast"
+  "To_Tw_1|--get IFC_get_To_Tw_1 --expect 13|--get 13 --expect 13|fast"
+  "stat|--get IFC_get_stat --expect 25|--get 25 --expect 25|fast"
+  "select_item|--get IFC_get_select_item --expect 189|--get 189 --expect 189|fast"
+  "on_off_1|--get IFC_get_on_off_1 --expect 554|--get 554 --expect 554|fast"
+  "hist_cntdatL|--get IFC_get_hist_cntdatL --expect 144|--get 144 --expect 144|fast"
+  "PUT_to_tw_1|--put IFC_set_to_tw_1 --text-file $work/to_tw.txt|--put x --size $to_tw_size|medium"
+  "PUT_on_off_1|--put IFC_set_on_off_1 --text-file $work/on_off.txt|--put x --size $on_off_size|slow"
+  "PUT_log_256k|--put append_log --size 256000|--put x --size 256000|slow"
+)
+# IFCSIM_BENCH_ONLY="stat PUT_to_tw_1" runs only the scenarios named (ids above).
+if [[ -n ${IFCSIM_BENCH_ONLY:-} ]]; then
+  chosen=()
+  for s in "${scenarios[@]}"; do
+    [[ " $IFCSIM_BENCH_ONLY " == *" ${s%%|*} "* ]] && chosen+=("$s")
+  done
+  scenarios=("${chosen[@]}")
+fi
+describe() {
+  case $1 in
+    unknown) echo "GET unknown name" ;;
+    To_Tw_1) echo "GET IFC_get_To_Tw_1" ;;
+    stat) echo "GET IFC_get_stat" ;;
+    select_item) echo "GET IFC_get_select_item" ;;
+    on_off_1) echo "GET IFC_get_on_off_1" ;;
+    hist_cntdatL) echo "GET IFC_get_hist_cntdatL" ;;
+    PUT_to_tw_1) echo "PUT IFC_set_to_tw_1" ;;
+    PUT_on_off_1) echo "PUT IFC_set_on_off_1 x45" ;;
+    PUT_log_256k) echo "PUT append_log 256000 B" ;;
+  esac
+}
+# Samples, time cap (s), warm-up and chunks per run, by class and
+# concurrency. Above the backlog (c=16) the kernel drops connections and
+# clients wait for their SYN to be sent again, 1 s and more: those runs, and
+# the slow scenarios, are capped by time.
+budget() { # class conc -> "n T w k"
+  if ((full)); then echo "10000 0 50 10"; return; fi
+  case "$1/$2" in
+    fast/16) echo "10000 4 50 4" ;;
+    fast/*) echo "10000 8 200 10" ;;
+    medium/*) echo "10000 5 20 5" ;;
+    slow/*) echo "1000 5 2 3" ;;
+  esac
+}
+# Requests per scenario for the warm-up and under strace.
+few() { [[ $1 == slow ]] && echo 3 || echo 20; }
+traced() { case $1 in slow) echo 5 ;; medium) echo 50 ;; *) echo 200 ;; esac }
+allocs() { od -An -tu8 "$work/allocs" | tr -d ' '; }
+# Connections the kernel dropped because a listen queue was full (this
+# network namespace, both servers).
+overflows() {
+  awk '/^TcpExt:/ { if (!h) { for (i = 1; i <= NF; i++) if ($i == "ListenOverflows") c = i; h = 1 }
+                    else print $c }' /proc/net/netstat
+}
+
+lg() { "$bin/ifcsim_loadgen" "$@"; }
+
+say "server port $sport, baseline port $bport, working directory $work"
+say "warm-up: every scenario once, so first-use allocations (stdio, time zone) are behind us"
+for s in "${scenarios[@]}"; do
+  IFS='|' read -r id sargs bargs class <<<"$s"
+  # shellcheck disable=SC2086
+  lg -c 1 -n "$(few "$class")" -w 0 --tag "warm" --target server "$sport" $sargs --target base "$bport" $bargs \
+    >>"$work/warm.log" || true
+done
+
+: >"$work/results.csv"
+: >"$work/allocs.csv"
+total=$((${#scenarios[@]} * 3))
+k=0
+for s in "${scenarios[@]}"; do
+  IFS='|' read -r id sargs bargs class <<<"$s"
+  for c in 1 4 16; do
+    k=$((k + 1))
+    read -r n cap w chunks <<<"$(budget "$class" "$c")"
+    say "[$k/$total] $id c=$c"
+    : >"$work/server/cgi.log"  # the 256000-byte PUT would fill the disk otherwise
+    a0=$(allocs)
+    o0=$(overflows)
+    # shellcheck disable=SC2086
+    lg -c "$c" -n "$n" -w "$w" -T "$cap" -k "$chunks" --tag "$id" --target server "$sport" $sargs \
+      --target base "$bport" $bargs >"$work/run.out" || true
+    a1=$(allocs)
+    o1=$(overflows)
+    cat "$work/run.out" >>"$work/runs.log"
+    grep -E '^(CSV|RATIO),' "$work/run.out" >>"$work/results.csv" || true
+    served=$(awk -F, '$3=="server"{print $8}' "$work/run.out" | head -1)
+    echo "$id,$c,$((a1 - a0)),$((served + w)),$((o1 - o0))" >>"$work/allocs.csv"
+  done
+done
+
+say "system calls per request (strace -c -f, attached to the server)"
+: >"$work/syscalls.csv"
+for s in "${scenarios[@]}"; do
+  IFS='|' read -r id sargs bargs class <<<"$s"
+  m=$(traced "$class")
+  strace -f -c -U name,calls -S calls -o "$work/strace.$id" -p "$server_pid" 2>/dev/null &
+  st=$!
+  for _ in $(seq 100); do
+    grep -q '^TracerPid:[[:space:]]*[1-9]' "/proc/$server_pid/status" && break
+    sleep 0.02
+  done
+  # shellcheck disable=SC2086
+  lg -c 1 -n "$m" -w 0 --tag strace --target server "$sport" $sargs >/dev/null || true
+  kill -INT "$st"
+  wait "$st" || true
+  awk -v id="$id" -v m="$m" '
+    $1 == "total" { total = $2 }
+    NF == 2 && $2 ~ /^[0-9]+$/ && $1 != "total" { detail = detail sprintf(" %s %.1f", $1, $2 / m) }
+    END { printf "%s,%.1f,%s\n", id, total / m, detail }' "$work/strace.$id" >>"$work/syscalls.csv"
+done
+
+say "set-file load and save"
+(cd "$work/setfile" && "$bin/ifcsim_setfile_bench" 20000 100) >"$work/setfile.out"
+
+hwm=$(awk '/^VmHWM/{print $2, $3}' "/proc/$server_pid/status")
+rss=$(awk '/^VmRSS/{print $2, $3}' "/proc/$server_pid/status")
+bhwm=$(awk '/^VmHWM/{print $2, $3}' "/proc/${pids[1]}/status")
+served_total=$(grep -c 'connected' "$work/server.out" || true)
+
+# ---- the report ----------------------------------------------------------
+cxx=$(awk -F= '/^CMAKE_CXX_COMPILER:/{print $2}' "$build/CMakeCache.txt")
+flags=$(awk -F= '/^CMAKE_CXX_FLAGS:/{f=$2} /^CMAKE_CXX_FLAGS_RELEASE:/{r=$2} END{print f, r}' \
+  "$build/CMakeCache.txt")
+echo "ifcsim benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), took ${SECONDS} s$( ((full)) && echo ', --full')"
+echo "commit     $(git -C "$root" describe --always --dirty --abbrev=10) ($(git -C "$root" log -1 --format=%s | cut -c1-60))"
+echo "compiler   $("$cxx" --version | head -1); flags:$flags -std=c++20 -Wall -Wextra -Wshadow"
+echo "cpu        $(awk -F': ' '/^model name/{print $2; exit}' /proc/cpuinfo), $(nproc) cores; load average at end $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "kernel     $(uname -srm)"
+echo "work dir   $(findmnt -no FSTYPE,SOURCE,OPTIONS -T "$work" | awk '{print $1, "on", $2, "(" $3 ")"}')"
+echo
+echo "Rates in requests/s over loopback, one connection per request; latency of the whole"
+echo "transaction (connect to the server's close) in microseconds. base = protocol-only"
+echo "baseline with a reply or payload of the same size, measured alternately with the"
+echo "server in rounds; ratio = median over the rounds of server/base rate (its range"
+echo "beside it). allocs = heap allocations per request in the server (after warm-up);"
+echo "calls = system calls per request in the server. n = server samples (the baseline"
+echo "gets as many or more); runs above the backlog (c=16) and slow PUTs are time-capped."
+echo "drops = connections the kernel dropped in the run because a listen queue (backlog 5)"
+echo "was full; each such client waits 1 s or more for its SYN to be sent again."
+echo
+awk -F, -v allocs="$work/allocs.csv" -v calls="$work/syscalls.csv" -v names="$(for s in "${scenarios[@]}"; do id=${s%%|*}; printf '%s=%s;' "$id" "$(describe "$id")"; done)" '
+  BEGIN {
+    n = split(names, kv, ";")
+    for (i = 1; i <= n; i++) if (split(kv[i], p, "=") == 2) desc[p[1]] = p[2]
+    while ((getline line < allocs) > 0) {
+      split(line, a, ","); alloc[a[1] "," a[2]] = a[4] ? sprintf("%.2f", a[3] / a[4]) : "-"
+      drops[a[1] "," a[2]] = a[5]
+    }
+    while ((getline line < calls) > 0) { split(line, a, ","); call[a[1]] = a[2] }
+    printf "%-25s %6s %2s %5s %3s %8s %8s %5s %11s %7s %7s %7s %8s %8s %7s %7s %6s %6s %5s\n",
+      "scenario", "bytes", "c", "n", "err", "server/s", "base/s", "ratio", "(rounds)",
+      "p50", "p95", "p99", "p99.9", "max", "base50", "base99", "drops", "allocs", "calls"
+  }
+  $1 == "CSV" {
+    key = $2 "," $7
+    if ($3 == "server") { srv[key] = $0; order[++rows] = key } else base[key] = $0
+  }
+  $1 == "RATIO" { key = $2 "," $5; ratio[key] = $6; range[key] = sprintf("%.2f-%.2f", $7, $8) }
+  END {
+    for (r = 1; r <= rows; r++) {
+      key = order[r]
+      split(srv[key], s, ","); split(base[key], b, ",")
+      printf "%-25s %6s %2s %5s %3s %8.0f %8.0f %5.2f %11s %7.0f %7.0f %7.0f %8.0f %8.0f %7.0f %7.0f %6s %6s %5s\n",
+        desc[s[2]], s[6], s[7], s[8], s[9] + b[9], s[10], b[10], ratio[key], range[key],
+        s[12], s[13], s[14], s[15], s[16], b[12], b[14], drops[key], alloc[key],
+        (s[7] == 1 ? call[s[2]] : "")
+    }
+  }' "$work/results.csv"
+echo
+echo "System calls per request in the server, by name (strace -c -f):"
+awk -F, '{ printf "  %-14s %6s:%s\n", $1, $2, $3 }' "$work/syscalls.csv"
+echo
+echo "Set-file load and save (hfp_load_data2 / hfp_save_data2, same filesystem):"
+grep -v '^CSV' "$work/setfile.out" | sed 's/^setfile/ /'
+
+echo
+echo "Server memory after $served_total requests: VmHWM $hwm, VmRSS $rss (baseline VmHWM $bhwm);"
+echo "its standard output (to a file) grew to $(stat -c %s "$work/server.out") bytes."
+if [[ -s $work/server.err ]]; then
+  echo "Server standard error:"
+  sed 's/^/  /' "$work/server.err" | head -5
+fi
+# The raw material stays for a second look: one CSV line per target and run
+# (with the average), the loadgen's own lines, the strace summaries.
+keep=$build/bench-results
+rm -rf "$keep" && mkdir -p "$keep"
+cp "$work"/{results.csv,allocs.csv,syscalls.csv,runs.log,setfile.out} "$work"/strace.* "$keep/"
+echo "Raw results: $keep"
+errs=$(awk -F, '$1=="CSV"{e+=$9} END{print e+0}' "$work/results.csv")
+if ((errs > 0)); then
+  echo "ERRORS: $errs failed exchanges; first errors:"
+  grep 'first error' "$work/runs.log" | head -5
+  exit 1
+fi
