@@ -1,0 +1,36 @@
+/* Page input and HTML escaping for CGI programs. Part of the support
+ * library: this header compiles as C and C++. No function allocates or keeps
+ * state. Codes as in lib_client.h. */
+#ifndef IFCSIM_LIB_FORM_HPP
+#define IFCSIM_LIB_FORM_HPP
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The value of field name in form[0..length), a query string or an
+ * application/x-www-form-urlencoded body ("a=1&b=x+y%21"), percent- and
+ * plus-decoded into out[0..capacity), NUL-terminated. Field names are
+ * compared after decoding; the first field of that name wins, and a field
+ * without '=' has an empty value. Returns the value's length, IFC_EMISSING
+ * when no field has that name, IFC_ETOOBIG when the value does not fit,
+ * IFC_EFORM for a malformed escape in that field, IFC_EUSAGE for a null
+ * pointer. */
+int cgi_form_value(const char *form, int length, const char *name, char *out, int capacity);
+
+/* Reads the request body of CONTENT_LENGTH bytes from standard input into
+ * body[0..capacity), NUL-terminated. Returns its length (0 without
+ * CONTENT_LENGTH), IFC_EFORM when CONTENT_LENGTH is no length, IFC_ETOOBIG
+ * when the body does not fit, IFC_ECLOSED when standard input ends first. */
+int cgi_read_body(char *body, int capacity);
+
+/* text with & < > " ' written as &amp; &lt; &gt; &quot; &#39; into
+ * out[0..capacity), NUL-terminated. Returns the length written, or
+ * IFC_ETOOBIG (out then holds "") when it does not fit. */
+int html_escape(const char *text, char *out, int capacity);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* IFCSIM_LIB_FORM_HPP */
