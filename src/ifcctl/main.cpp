@@ -12,6 +12,7 @@
 #include "dispatch/ether_parse.hpp"
 #include "ifcctl/set_dump.hpp"
 #include "ifcctl/show.hpp"
+#include "ifcctl/text.hpp"
 #include "ifcsim_config.hpp"
 
 namespace {
@@ -43,7 +44,7 @@ int status_for(ifc::client_error e) {
 // the bare name.
 std::string bare_name(const char *stored) {
   std::string s = stored;
-  while (!s.empty() && s.back() == ' ') s.pop_back();
+  ifcctl::trim_trailing_blanks(&s);
   return s;
 }
 
@@ -65,7 +66,7 @@ void list_table(const command_entry<Handler> *table, const char *key,
     const char *summary = row->summary ? row->summary : "";
     (*json)[key].push_back({{"name", name}, {"summary", summary}});
     *text += "  " + name + std::string(width - name.size() + 2, ' ') + summary;
-    while (!text->empty() && text->back() == ' ') text->pop_back();
+    ifcctl::trim_trailing_blanks(text);
     *text += "\n";
   }
 }
@@ -84,7 +85,8 @@ int run_commands(bool as_json) {
 
 int run_get(const ifc::endpoint &ep, const std::string &name, bool raw) {
   if (name.empty() || name.size() > static_cast<std::size_t>(kCommandFieldSize))
-    return fail(kUsage, "a GET name has 1 to 20 characters: \"" + name + "\"");
+    return fail(kUsage, "a GET name has 1 to " + std::to_string(kCommandFieldSize) +
+                            " characters: \"" + name + "\"");
   ifc::get_result r = ifc::get(ep, name);
   if (r.error != ifc::client_error::none)
     return fail(status_for(r.error), name + ": " + r.message);

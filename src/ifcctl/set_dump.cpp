@@ -9,6 +9,8 @@
 #include <cstring>
 #include <map>
 
+#include "ifcctl/text.hpp"
+
 namespace ifcctl {
 
 namespace {
@@ -32,19 +34,7 @@ std::string field_text(const unsigned char *p, std::size_t size, bool *terminate
   const unsigned char *end = static_cast<const unsigned char *>(std::memchr(p, 0, size));
   *terminated = end != nullptr;
   if (!end) end = p + size;
-  std::string out;
-  for (; p < end; ++p) {
-    if (*p == '\\') {
-      out += "\\\\";
-    } else if (*p >= 0x20 && *p < 0x7f) {
-      out.push_back(static_cast<char>(*p));
-    } else {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02x", *p);
-      out += hex;
-    }
-  }
-  return out;
+  return printable(std::string_view(reinterpret_cast<const char *>(p), end - p));
 }
 
 std::string kind_of(std::size_t size) {
@@ -183,7 +173,7 @@ std::string render_dump(const dump_table &t) {
                   d.max, group_w, d.group.c_str());
     row += line;
     for (std::size_t i = 0; i < d.notes.size(); ++i) row += (i ? "; " : " ") + d.notes[i];
-    while (!row.empty() && row.back() == ' ') row.pop_back();
+    trim_trailing_blanks(&row);
     out += row + "\n";
   }
   return out;
