@@ -57,7 +57,8 @@ std::optional<dump_table> decode_table(const std::vector<unsigned char> &image,
   }
   if (image.size() % kRecordSize != 0) {
     *error = std::to_string(image.size()) +
-             " bytes: no table image (its size is a multiple of 80 bytes)";
+             " bytes is no multiple of 80: a table image is made of whole 80-byte "
+             "records, so this is none";
     return std::nullopt;
   }
   dump_table t;
@@ -77,10 +78,11 @@ std::optional<dump_table> decode_table(const std::vector<unsigned char> &image,
     d.max = le32(r + kMaxOffset);
     d.group = field_text(r + kGroupOffset, kGroupSize, &group_ok);
 
+    bool is_end = false;
     if (t.has_end) {
       d.notes.push_back("behind the end: never read");
     } else if (d.type == 0) {
-      t.has_end = true;
+      t.has_end = is_end = true;
       d.notes.push_back("end of table");
     } else {
       if (d.type < 1 || d.type > 5)
@@ -93,6 +95,7 @@ std::optional<dump_table> decode_table(const std::vector<unsigned char> &image,
     }
     if (!name_ok) d.notes.push_back("name not terminated within 28 bytes");
     if (!group_ok) d.notes.push_back("group not terminated within 12 bytes");
+    d.refused = !is_end && !d.notes.empty();
     t.records.push_back(std::move(d));
   }
   return t;
