@@ -3,9 +3,7 @@
 // this test run (IFCSIM_BUILD_DIR) and runs the server on port 9000 in a
 // network namespace of its own, with a temporary working directory.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sched.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,23 +81,6 @@ TEST(SetupCommands, CiRunsTheReadmeTestCommandAsWritten) {
   EXPECT_EQ(run_by_ci, 1) << commands[0] << " / " << commands[1];
 }
 
-// Reads fd into *out until it holds needle, fd closes or the deadline passes.
-bool read_until(int fd, std::string *out, const char *needle,
-                std::chrono::steady_clock::time_point deadline) {
-  while (out->find(needle) == std::string::npos) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left.count())) != 1) return false;
-    char buf[4096];
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) return false;
-    out->append(buf, static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // In the child: a network namespace of its own, the command in it, one GET
 // once the server waits for clients, then the server stopped. Prints what
 // happened for the test.
@@ -112,36 +93,26 @@ int run_in_namespace(const std::string &command, const std::string &work_dir) {
     std::printf("cannot bring up lo in the new namespace");
     return kSkip;
   }
-  int out[2];
-  if (pipe(out) != 0) return 1;
-  const pid_t script = fork();
-  if (script < 0) return 1;
-  if (script == 0) {
+  ChildProcess script([&] {
     setpgid(0, 0);  // the server and whatever the script starts, stopped as one
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    dup2(out[1], STDOUT_FILENO);
-    dup2(out[1], STDERR_FILENO);
-    close(out[0]);
-    close(out[1]);
-    if (chdir(IFCSIM_SOURCE_DIR) != 0) _exit(126);
+    if (chdir(IFCSIM_SOURCE_DIR) != 0) return 126;
     setenv("IFCSIM_BUILD_DIR", IFCSIM_BUILD_DIR, 1);
     setenv("IFCSIM_RUN_DIR", work_dir.c_str(), 1);
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string printed;
+    return 127;
+  });
   // Bounds the script's build step as well as the server's start.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(45);
-  bool waiting = read_until(out[0], &printed, "waiting... ", deadline);
+  bool waiting =
+      script.WaitForOutput("waiting... ", std::chrono::seconds(45)).find("waiting... ") !=
+      std::string::npos;
   ifc::get_result got;
   if (waiting) got = ifc::get(ifc::endpoint{}, "IFC_get_stat");
-  kill(-script, SIGTERM);
-  int status = 0;
-  waitpid(script, &status, 0);
+  kill(-script.pid(), SIGKILL);
+  script.Stop();
   std::printf("get: %s \"%s\"\nserver: %s\n", ifc::client_error_name(got.error),
               got.reply.c_str(), waiting ? "waiting" : "never waited for clients");
-  if (!waiting) std::printf("--- output:\n%s", printed.c_str());
+  if (!waiting)
+    std::printf("--- output:\n%s%s", script.Output().c_str(), script.Stderr().c_str());
   return 0;
 }
 
