@@ -270,6 +270,15 @@ int Ifc_SetWrite(const char *name, std::int32_t value, int index) {
   return result;
 }
 
+const char *ifc_select_item_name(int i) {
+  constexpr int count = sizeof select_items / sizeof select_items[0];
+  return i >= 0 && i < count ? select_items[i].name : nullptr;
+}
+
+const char *ifc_histogram_item_name(int i) {
+  return i >= 0 && i < kKeyCount ? key_str[i] : nullptr;
+}
+
 // ---------------------------------------------------------------------------
 // Selection and status commands
 

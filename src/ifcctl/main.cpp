@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -10,8 +11,10 @@
 
 #include "client/ifc_client.hpp"
 #include "dispatch/ether_parse.hpp"
+#include "ifcctl/put_check.hpp"
 #include "ifcctl/set_dump.hpp"
 #include "ifcctl/show.hpp"
+#include "ifcctl/text.hpp"
 #include "ifcsim_config.hpp"
 
 namespace {
@@ -43,15 +46,8 @@ int status_for(ifc::client_error e) {
 // the bare name.
 std::string bare_name(const char *stored) {
   std::string s = stored;
-  while (!s.empty() && s.back() == ' ') s.pop_back();
+  ifcctl::trim_trailing_blanks(&s);
   return s;
-}
-
-template <typename Handler>
-bool in_table(const command_entry<Handler> *table, const std::string &name) {
-  for (const command_entry<Handler> *row = table; row->name; ++row)
-    if (bare_name(row->name) == name) return true;
-  return false;
 }
 
 template <typename Handler>
@@ -65,7 +61,7 @@ void list_table(const command_entry<Handler> *table, const char *key,
     const char *summary = row->summary ? row->summary : "";
     (*json)[key].push_back({{"name", name}, {"summary", summary}});
     *text += "  " + name + std::string(width - name.size() + 2, ' ') + summary;
-    while (!text->empty() && text->back() == ' ') text->pop_back();
+    ifcctl::trim_trailing_blanks(text);
     *text += "\n";
   }
 }
@@ -84,7 +80,8 @@ int run_commands(bool as_json) {
 
 int run_get(const ifc::endpoint &ep, const std::string &name, bool raw) {
   if (name.empty() || name.size() > static_cast<std::size_t>(kCommandFieldSize))
-    return fail(kUsage, "a GET name has 1 to 20 characters: \"" + name + "\"");
+    return fail(kUsage, "a GET name has 1 to " + std::to_string(kCommandFieldSize) +
+                            " characters: \"" + name + "\"");
   ifc::get_result r = ifc::get(ep, name);
   if (r.error != ifc::client_error::none)
     return fail(status_for(r.error), name + ": " + r.message);
@@ -109,8 +106,13 @@ bool read_stdin(std::string *text) {
 }
 
 int run_put(const ifc::endpoint &ep, const std::string &name, std::string text,
-            bool from_stdin) {
+            bool from_stdin, bool force) {
   if (name.empty()) return fail(kUsage, "the PUT name is empty");
+  const bool known = ifcctl::is_put_command(name);
+  if (!known && !force)
+    return fail(kUsage, name +
+                            " is no PUT command (see ifcctl commands): the server would "
+                            "take the text and ignore it (--force sends it as it is)");
   if (from_stdin) {
     text.clear();
     if (!read_stdin(&text)) return fail(kUsage, "cannot read standard input");
@@ -121,11 +123,15 @@ int run_put(const ifc::endpoint &ep, const std::string &name, std::string text,
     return fail(kFailed, name + ": a payload of " + std::to_string(payload) +
                              " bytes is refused (the server takes at most " +
                              std::to_string(kMaxPayload) + ")");
-  if (!in_table(put_commands, name))
+  if (!known) {
     std::fprintf(stderr,
                  "ifcctl: warning: %s is no PUT command of this build; the server takes "
                  "the text and ignores it\n",
                  name.c_str());
+  } else if (!force) {
+    if (auto why = ifcctl::check_put_text(name, text))
+      return fail(kUsage, name + ": " + *why + " (--force sends it as it is)");
+  }
   ifc::put_result r = ifc::put(ep, name, text);
   if (r.error == ifc::client_error::refused)
     return fail(kFailed, name + ": the server refused a payload of " +
@@ -174,7 +180,80 @@ int run_dump(const std::string &path, bool as_json) {
     out = path + ": " + ifcctl::render_dump(*table);
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
-  return kOk;
+  // The table is shown all the same; a script learns from the status that
+  // the server would not take the file as it is.
+  std::string refused;
+  int count = 0;
+  for (const ifcctl::dump_record &r : table->records)
+    if (r.refused) refused += (count++ ? ", " : "") + std::to_string(r.position);
+  int status = kOk;
+  if (!table->has_end)
+    status = fail(kFailed, path +
+                               ": no end record: the server's lookups run on to the "
+                               "last record");
+  if (count)
+    status = fail(kFailed, path + ": " + std::to_string(count) +
+                               (count == 1 ? " record" : " records") +
+                               " the server would not use as it stands (position" +
+                               (count == 1 ? " " : "s ") + refused + ")");
+  return status;
+}
+
+// Whole numbers from lo to hi, for options and arguments; what is wrong
+// said in words.
+CLI::Validator whole_number(const std::string &what, long lo, long hi) {
+  std::string range = std::to_string(lo) + " to " + std::to_string(hi);
+  return CLI::Validator(
+      [=](std::string &s) -> std::string {
+        long v = 0;
+        auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+        if (s.empty() || end != s.data() + s.size() || ec == std::errc::invalid_argument)
+          return "\"" + s + "\" is not a number";
+        if (ec == std::errc::result_out_of_range || v < lo || v > hi)
+          return s + " is out of range: " + what + " is " + range;
+        return std::string();
+      },
+      range);
+}
+
+// A time-out in seconds: at least a millisecond, at most an hour.
+CLI::Validator seconds() {
+  static const char range[] = "0.001 to 3600";
+  return CLI::Validator(
+      [](std::string &s) -> std::string {
+        double v = 0;
+        auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+        if (s.empty() || end != s.data() + s.size() || ec != std::errc())
+          return "\"" + s + "\" is not a number of seconds";
+        if (!(v >= 0.001 && v <= 3600))
+          return s + " is out of range: the time-out is " + range + " seconds";
+        return std::string();
+      },
+      range);
+}
+
+// The first argument that is neither an option nor an option's value: the
+// sub-command as typed, or "" when there is none.
+std::string command_word(CLI::App &app, int argc, char **argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--") return i + 1 < argc ? argv[i + 1] : "";
+    if (arg.size() < 2 || arg[0] != '-') return arg;
+    if (arg.find('=') != std::string::npos) continue;
+    const CLI::Option *opt = app.get_option_no_throw(arg);
+    if (opt && opt->get_type_size() > 0) ++i;
+  }
+  return "";
+}
+
+// "get, put, ...", and whether word is among them.
+std::string command_list(CLI::App &app, const std::string &word, bool *known) {
+  std::string list;
+  for (const CLI::App *sub : app.get_subcommands({})) {
+    list += (list.empty() ? "" : ", ") + sub->get_name();
+    if (sub->get_name() == word) *known = true;
+  }
+  return list;
 }
 
 }  // namespace
@@ -191,7 +270,8 @@ Examples:
   ifcctl show                       everything on one screen
   ifcctl get IFC_get_Tot_Twt_1      to:90 tw:240
   ifcctl put IFC_set_to_tw_1 'to:95 tw:250'
-  ifcctl --host 10.0.0.5 commands
+  ifcctl --host 10.0.0.5 show       the server at 10.0.0.5
+  ifcctl commands                   the commands of this build (no server asked)
   ifcctl dump /var/lib/ifcsim/valve_fp.set)");
   app.require_subcommand(1);
   app.fallthrough();
@@ -200,14 +280,14 @@ Examples:
   double timeout_s = ep.timeout_ms / 1000.0;
   app.add_option("--host", ep.host, "server address or host name")->capture_default_str();
   app.add_option("--port", ep.port, "server TCP port")
-      ->check(CLI::Range(1, 65535))
+      ->check(whole_number("a port", 1, 65535))
       ->capture_default_str();
   app.add_option("--timeout", timeout_s, "seconds to wait for each reply piece")
-      ->check(CLI::PositiveNumber)
+      ->check(seconds())
       ->capture_default_str();
 
   std::string name, text;
-  bool raw = false, as_json = false;
+  bool raw = false, as_json = false, force = false;
   int colour = 0;
 
   CLI::App *get = app.add_subcommand("get", "send a GET and print the reply");
@@ -223,17 +303,24 @@ Examples:
   CLI::App *put = app.add_subcommand("put", "send a PUT of NAME, a NUL and TEXT");
   put->add_option("NAME", name, "PUT command name (see ifcctl commands)")->required();
   put->add_option("TEXT", text, "the command's text; - reads it from standard input");
-  put->footer(R"(Success means the server answered "FIN": the text arrived. The server
-reports nothing about what the command made of it: check with a GET.
+  put->add_flag("--force", force,
+                "send the text as it is, even to a name that is no PUT command");
+  put->footer(R"(The text is checked against its command's format first: one that the
+server would store as 0, ignore in whole or in part, or that names an item
+the command does not know is refused (exit 2) with what the server would
+make of it; --force sends it all the same. Success means the server answered
+"FIN": the text arrived. The server itself reports nothing about what a
+command made of a text: check with a GET.
 
 Examples:
   ifcctl put IFC_set_to_tw_2 'to:95 tw:250'
   ifcctl put IFC_set_select_item pin:1
   ifcctl put IFC_set_on_off_3 'main_on:95 main_off:100'
-  echo 'job 42 done' | ifcctl put append_log -)");
+  echo 'job 42 done' | ifcctl put append_log -
+  ifcctl put --force IFC_set_to_tw_2 'tw:250 to:95'   keys swapped: nothing changes)");
 
-  CLI::App *commands =
-      app.add_subcommand("commands", "list every GET and PUT command with a description");
+  CLI::App *commands = app.add_subcommand(
+      "commands", "list every GET and PUT command of this build (no server is asked)");
   commands->add_flag("--json", as_json, "one JSON document");
   commands->footer(R"(Examples:
   ifcctl commands
@@ -242,7 +329,7 @@ Examples:
   CLI::App *show =
       app.add_subcommand("show", "status, settings and histograms on one screen");
   show->add_option("COLOUR", colour, "show only this colour number (1 to 6)")
-      ->check(CLI::Range(1, 6));
+      ->check(whole_number("a colour number", 1, 6));
   show->add_flag("--json", as_json, "the same data as one JSON document");
   show->footer(R"(Examples:
   ifcctl show
@@ -266,14 +353,24 @@ Examples:
   } catch (const CLI::CallForAllHelp &e) {
     return app.exit(e);
   } catch (const CLI::ParseError &e) {
-    std::fprintf(stderr, "ifcctl: %s\nRun 'ifcctl --help' for usage.\n", e.what());
+    std::string message = e.what();
+    if (dynamic_cast<const CLI::RequiredError *>(&e) && app.get_subcommands().empty()) {
+      std::string word = command_word(app, argc, argv);
+      bool known = false;
+      std::string list = command_list(app, word, &known);
+      if (word.empty())
+        message = "a command is required: " + list;
+      else if (!known)
+        message = "unknown command '" + word + "'; the commands are " + list;
+    }
+    std::fprintf(stderr, "ifcctl: %s\nRun 'ifcctl --help' for usage.\n", message.c_str());
     return kUsage;
   }
   ep.timeout_ms = static_cast<int>(timeout_s * 1000 + 0.5);
   if (ep.timeout_ms < 1) ep.timeout_ms = 1;
 
   if (get->parsed()) return run_get(ep, name, raw);
-  if (put->parsed()) return run_put(ep, name, text, text == "-");
+  if (put->parsed()) return run_put(ep, name, text, text == "-", force);
   if (commands->parsed()) return run_commands(as_json);
   if (show->parsed()) return run_show(ep, colour, as_json);
   return run_dump(path, as_json);

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <map>
 
+#include "ifcctl/text.hpp"
+
 namespace ifcctl {
 
 namespace {
@@ -32,19 +34,7 @@ std::string field_text(const unsigned char *p, std::size_t size, bool *terminate
   const unsigned char *end = static_cast<const unsigned char *>(std::memchr(p, 0, size));
   *terminated = end != nullptr;
   if (!end) end = p + size;
-  std::string out;
-  for (; p < end; ++p) {
-    if (*p == '\\') {
-      out += "\\\\";
-    } else if (*p >= 0x20 && *p < 0x7f) {
-      out.push_back(static_cast<char>(*p));
-    } else {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02x", *p);
-      out += hex;
-    }
-  }
-  return out;
+  return printable(std::string_view(reinterpret_cast<const char *>(p), end - p));
 }
 
 std::string kind_of(std::size_t size) {
@@ -67,7 +57,8 @@ std::optional<dump_table> decode_table(const std::vector<unsigned char> &image,
   }
   if (image.size() % kRecordSize != 0) {
     *error = std::to_string(image.size()) +
-             " bytes: no table image (its size is a multiple of 80 bytes)";
+             " bytes is no multiple of 80: a table image is made of whole 80-byte "
+             "records, so this is none";
     return std::nullopt;
   }
   dump_table t;
@@ -87,10 +78,11 @@ std::optional<dump_table> decode_table(const std::vector<unsigned char> &image,
     d.max = le32(r + kMaxOffset);
     d.group = field_text(r + kGroupOffset, kGroupSize, &group_ok);
 
+    bool is_end = false;
     if (t.has_end) {
       d.notes.push_back("behind the end: never read");
     } else if (d.type == 0) {
-      t.has_end = true;
+      t.has_end = is_end = true;
       d.notes.push_back("end of table");
     } else {
       if (d.type < 1 || d.type > 5)
@@ -103,6 +95,7 @@ std::optional<dump_table> decode_table(const std::vector<unsigned char> &image,
     }
     if (!name_ok) d.notes.push_back("name not terminated within 28 bytes");
     if (!group_ok) d.notes.push_back("group not terminated within 12 bytes");
+    d.refused = !is_end && !d.notes.empty();
     t.records.push_back(std::move(d));
   }
   return t;
@@ -183,7 +176,7 @@ std::string render_dump(const dump_table &t) {
                   d.max, group_w, d.group.c_str());
     row += line;
     for (std::size_t i = 0; i < d.notes.size(); ++i) row += (i ? "; " : " ") + d.notes[i];
-    while (!row.empty() && row.back() == ' ') row.pop_back();
+    trim_trailing_blanks(&row);
     out += row + "\n";
   }
   return out;

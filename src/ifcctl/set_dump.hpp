@@ -27,6 +27,9 @@ struct dump_record {
   // record, records behind it, refused types, unterminated text fields,
   // names that an earlier record already carries.
   std::vector<std::string> notes;
+  // Marked by a note other than the end record's: the server would not
+  // use the record as it stands.
+  bool refused = false;
 };
 
 struct dump_table {
@@ -36,8 +39,8 @@ struct dump_table {
   std::vector<dump_record> records;
 };
 
-// Decodes an image. Returns nullopt and sets *error when the size is 0, not
-// a multiple of 80 bytes, or above kMaxImageSize.
+// Decodes an image. Returns nullopt and sets *error (saying which) when the
+// size is 0, not a multiple of 80 bytes, or above kMaxImageSize.
 std::optional<dump_table> decode_table(const std::vector<unsigned char> &image,
                                        std::string *error);
 

@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "ifcctl/text.hpp"
+
 namespace ifcctl {
 
 namespace {
@@ -102,13 +104,13 @@ void render_selection(const std::vector<piece> &selection, std::string *out) {
     std::string cell = "[" + mark + "] " + p.key;
     appendf(out, "%s%-13s", column == 0 ? "  " : "", cell.c_str());
     if (++column == kPerLine) {
-      while (!out->empty() && out->back() == ' ') out->pop_back();
+      trim_trailing_blanks(out);
       out->push_back('\n');
       column = 0;
     }
   }
   if (column != 0) {
-    while (!out->empty() && out->back() == ' ') out->pop_back();
+    trim_trailing_blanks(out);
     out->push_back('\n');
   }
 }
@@ -161,7 +163,7 @@ void render_on_off(const std::vector<colour_view> &colours, std::string *out) {
       line.append(cell_size - cells[i].size() + 3, ' ');
       line += cells[half + i];
     }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
+    trim_trailing_blanks(&line);
     out->append(line).push_back('\n');
   }
 }
@@ -271,7 +273,7 @@ std::string render_bars(const std::vector<std::int32_t> &bins, int height) {
     else
       appendf(&line, "  %*s |", label_width, "");
     for (int b : bar) line.push_back(b >= row ? '#' : ' ');
-    while (line.back() == ' ') line.pop_back();
+    trim_trailing_blanks(&line);
     out += line + "\n";
   }
   appendf(&out, "  %*d +%s\n", label_width, 0, std::string(bins.size(), '-').c_str());
@@ -282,7 +284,7 @@ std::string render_bars(const std::vector<std::int32_t> &bins, int height) {
     if (ticks.size() < i + n.size()) ticks.resize(i + n.size(), ' ');
     ticks.replace(i, n.size(), n);
   }
-  while (!ticks.empty() && ticks.back() == ' ') ticks.pop_back();
+  trim_trailing_blanks(&ticks);
   appendf(&out, "  %*s  %s\n", label_width, "", ticks.c_str());
   return out;
 }

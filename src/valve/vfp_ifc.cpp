@@ -270,6 +270,11 @@ int VfpWrite(const char *name, std::int32_t value, int index) {
   return result;
 }
 
+const char *vfp_on_off_item_name(int i) {
+  constexpr int count = sizeof cj / sizeof cj[0] - 1;  // without the end row
+  return i >= 0 && i < count ? cj[i].item_name : nullptr;
+}
+
 int IFC_get_on_off_1(char *buf) { return get_on_off(buf, 1); }
 int IFC_get_on_off_2(char *buf) { return get_on_off(buf, 2); }
 int IFC_get_on_off_3(char *buf) { return get_on_off(buf, 3); }

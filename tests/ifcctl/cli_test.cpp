@@ -105,26 +105,48 @@ TEST(IfcctlCli, WrongUsageExitsTwoWithTheReasonOnStderr) {
   static const struct {
     const char *name;
     std::vector<std::string> args;
+    const char *reason;  // follows "ifcctl: "
   } cases[] = {
-      {"no sub-command", {}},
-      {"unknown sub-command", {"frobnicate"}},
-      {"unknown option", {"--bogus", "commands"}},
-      {"get without a name", {"get"}},
-      {"get with two names", {"get", "IFC_get_stat", "IFC_get_stat"}},
-      {"get name of 21 characters", {"get", "IFC_get_hist_cntdatLX"}},
-      {"colour 0", {"show", "0"}},
-      {"colour 7", {"show", "7"}},
-      {"colour not a number", {"show", "x"}},
-      {"port 0", {"--port", "0", "commands"}},
-      {"port beyond 16 bits", {"--port", "70000", "commands"}},
-      {"timeout 0", {"--timeout", "0", "commands"}},
-      {"dump without a file", {"dump"}},
+      {"no sub-command", {}, "a command is required: get, put, commands, show, dump\n"},
+      {"unknown sub-command",
+       {"--port", "9", "gett", "IFC_get_stat"},
+       "unknown command 'gett'; the commands are get, put, commands, show, dump\n"},
+      {"unknown option",
+       {"--bogus", "commands"},
+       "The following argument was not expected"},
+      {"get without a name", {"get"}, "NAME is required"},
+      {"get with two names", {"get", "IFC_get_stat", "IFC_get_stat"}, "not expected"},
+      {"get name of 21 characters",
+       {"get", "IFC_get_hist_cntdatLX"},
+       "a GET name has 1 to 20 characters"},
+      {"colour 0",
+       {"show", "0"},
+       "COLOUR: 0 is out of range: a colour number is 1 to 6\n"},
+      {"colour 7", {"show", "7"}, "COLOUR: 7 is out of range"},
+      {"colour not a number", {"show", "x"}, "COLOUR: \"x\" is not a number\n"},
+      {"port 0",
+       {"--port", "0", "commands"},
+       "--port: 0 is out of range: a port is 1 to 65535\n"},
+      {"port beyond 16 bits",
+       {"--port", "70000", "commands"},
+       "--port: 70000 is out of range"},
+      {"port not a number",
+       {"--port", "abc", "commands"},
+       "--port: \"abc\" is not a number\n"},
+      {"timeout 0",
+       {"--timeout", "0", "commands"},
+       "--timeout: 0 is out of range: the time-out is 0.001 to 3600 seconds\n"},
+      {"timeout not a number",
+       {"commands", "--timeout", "soon"},
+       "--timeout: \"soon\" is not a number of seconds\n"},
+      {"dump without a file", {"dump"}, "FILE is required"},
   };
   for (const auto &c : cases) {
     tool_result r = run_tool(c.args);
     EXPECT_EQ(r.status, 2) << c.name;
     EXPECT_EQ(r.out, "") << c.name;
     EXPECT_EQ(r.err.rfind("ifcctl: ", 0), 0u) << c.name << ": " << r.err;
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << c.name << ": " << r.err;
   }
 }
 
@@ -360,14 +382,6 @@ TEST_F(IfcctlServer, PutLengthsAtAndBeyondTheLimit) {
   EXPECT_EQ(testing_support::read_file(server_.file("cgi.log")).size(), largest.size());
 }
 
-TEST_F(IfcctlServer, PutOfAnUnknownNameWarnsButIsDelivered) {
-  tool_result r = run({"put", "IFC_set_nothing", "x:1"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.err.find("warning: IFC_set_nothing is no PUT command"), std::string::npos)
-      << r.err;
-  EXPECT_NE(server_.WaitForOutput("not found").find("not found"), std::string::npos);
-}
-
 TEST_F(IfcctlServer, ShowDefaults) {
   std::string screen = ok({"show"});
   EXPECT_NE(screen.find("Status     color 1  mode 0  totw_sw 0\n"), std::string::npos)
@@ -458,25 +472,34 @@ TEST_F(IfcctlServer, DumpDecodesTheServersSetFiles) {
   EXPECT_NE(text.find("\n 110    2  VAL_1st_apc_drop "), std::string::npos) << text;
 }
 
+// A file that is no table image is refused; one the server would not take
+// as it stands is shown with its marks and fails.
 TEST(IfcctlCli, DumpOfDamagedFilesReportsOrMarks) {
   testing_support::TempDir dir;
   std::string unterminated(80, '\0');
   unterminated[0] = 1;
   for (int i = 4; i < 32; ++i) unterminated[i] = 'N';
+  std::string end(80, '\0');
+  std::string good = unterminated;
+  good[31] = '\0';
   static const struct {
     const char *name;
-    std::string bytes;  // written to the file
-    int status;
-    const char *out_part;  // stdout on success
-    const char *err_part;  // stderr on failure
+    std::string bytes;     // written to the file
+    const char *out_part;  // stdout (nullptr: none)
+    const char *err_part;  // stderr, after "ifcctl: " and the path (nullptr: none)
   } cases[] = {
-      {"empty file", "", 1, nullptr, "empty file"},
-      {"one byte short", std::string(799, '\0'), 1, nullptr, "799 bytes: no table image"},
-      {"one byte over", std::string(81, '\0'), 1, nullptr, "multiple of 80"},
-      {"name without NUL", unterminated, 0, "name not terminated within 28 bytes",
-       nullptr},
-      {"no end record", unterminated + unterminated, 0, "no end record", nullptr},
-      {"garbage type", std::string(80, 'A'), 0, "type 1094795585: refused", nullptr},
+      {"empty file", "", nullptr, "empty file"},
+      {"one byte short", std::string(799, '\0'), nullptr,
+       "799 bytes is no multiple of 80: a table image is made of whole 80-byte records"},
+      {"one byte over", std::string(81, '\0'), nullptr, "81 bytes is no multiple of 80"},
+      {"name without NUL", unterminated + end, "name not terminated within 28 bytes",
+       "1 record the server would not use as it stands (position 1)\n"},
+      {"no end record", good + good, "no end record",
+       "no end record: the server's lookups run on to the last record\n"},
+      {"garbage type and behind the end", std::string(80, 'A') + end + good,
+       "type 1094795585: refused",
+       "2 records the server would not use as it stands (positions 1, 3)\n"},
+      {"usable", good + end, "table image: 2 records (160 bytes)\n", nullptr},
   };
   for (const auto &c : cases) {
     std::string path = dir.file("t.set");
@@ -485,15 +508,19 @@ TEST(IfcctlCli, DumpOfDamagedFilesReportsOrMarks) {
       std::vector<std::string> args = {"dump", path};
       if (as_json) args.push_back("--json");
       tool_result r = run_tool(args);
-      EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
-      if (c.status == 0 && as_json) {
-        EXPECT_TRUE(json::accept(r.out)) << c.name;
-      } else if (c.status == 0) {
-        EXPECT_NE(r.out.find(c.out_part), std::string::npos) << c.name << "\n" << r.out;
-      } else {
-        EXPECT_EQ(r.out, "") << c.name;
-        EXPECT_NE(r.err.find(c.err_part), std::string::npos) << c.name << ": " << r.err;
-      }
+      std::string name = std::string(c.name) + (as_json ? " (json)" : "");
+      EXPECT_EQ(r.status, c.err_part ? 1 : 0) << name << ": " << r.err;
+      if (!c.out_part)
+        EXPECT_EQ(r.out, "") << name;
+      else if (as_json)
+        EXPECT_TRUE(json::accept(r.out)) << name;
+      else
+        EXPECT_NE(r.out.find(c.out_part), std::string::npos) << name << "\n" << r.out;
+      if (c.err_part)
+        EXPECT_NE(r.err.find("ifcctl: " + path + ": " + c.err_part), std::string::npos)
+            << name << ": " << r.err;
+      else
+        EXPECT_EQ(r.err, "") << name;
     }
   }
   tool_result missing = run_tool({"dump", dir.file("missing.set")});

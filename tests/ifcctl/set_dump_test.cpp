@@ -75,7 +75,7 @@ TEST(IfcctlSetDump, SizesThatAreNoTableImageAreRefused) {
     const char *error_part;
   } cases[] = {
       {"empty", 0, "empty"},
-      {"one byte short of the IFC image", 799, "799 bytes: no table image"},
+      {"one byte short of the IFC image", 799, "799 bytes is no multiple of 80"},
       {"one byte over", 801, "multiple of 80"},
       {"larger than any table", ifcctl::kMaxImageSize + 80, "too large"},
   };
@@ -117,6 +117,8 @@ TEST(IfcctlSetDump, DamagedRecordsAreMarkedNotFatal) {
     const ifcctl::dump_record &r = t->records[1];
     EXPECT_EQ(r.name, c.shown_name) << c.name;
     EXPECT_EQ(r.values[6], 7) << c.name;
+    EXPECT_EQ(r.refused, c.note != nullptr) << c.name;
+    EXPECT_FALSE(t->records[2].refused) << c.name;  // the end record
     if (c.note) {
       EXPECT_EQ(r.notes, std::vector<std::string>{c.note}) << c.name;
       EXPECT_NE(ifcctl::render_dump(*t).find(c.note), std::string::npos) << c.name;
@@ -141,6 +143,7 @@ TEST(IfcctlSetDump, RecordsBehindTheEndAndAMissingEndAreTold) {
   EXPECT_TRUE(t->has_end);
   EXPECT_EQ(t->kind, "table image");
   EXPECT_EQ(t->records[2].notes, std::vector<std::string>{"behind the end: never read"});
+  EXPECT_TRUE(t->records[2].refused);
 
   image no_end;
   add_record(&no_end, 1, "a", 1, 0, 9, "");
