@@ -14,11 +14,11 @@
 namespace {
 
 using testing_support::file_exists;
+using testing_support::PutLe32;
 using testing_support::read_file;
 using valve_expect::default_image;
 using valve_expect::on_off_reply;
 using valve_expect::position_of;
-using valve_expect::put_le32;
 using valve_expect::slot_offset;
 
 class ValveServerTest : public ::testing::Test {
@@ -107,7 +107,7 @@ TEST_F(ValveServerTest, ChangesAreSeenAtTheirColourNumberOnly) {
     Put(set_name(c.colour), c.text);
     std::string want = default_image();
     for (const auto &[record, value] : c.stored) {
-      put_le32(want, slot_offset(position_of(record), c.colour), value);
+      PutLe32(want, slot_offset(position_of(record), c.colour), value);
     }
     if (c.stored.empty()) {
       EXPECT_FALSE(file_exists(SetFile())) << c.name;
