@@ -22,7 +22,7 @@ using testing_support::write_file;
 
 class IfcCommandsE2E : public testing::Test {
  protected:
-  IfcCommandsE2E() { ep_.port = server_.port(); }
+  IfcCommandsE2E() : ep_(server_.endpoint()) {}
 
   // Every request is one connection; the server serves them in order, so a
   // GET sent after a PUT sees the PUT's change.

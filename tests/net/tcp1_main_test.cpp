@@ -309,8 +309,7 @@ TEST(Tcp1Main, GetRepliesArriveAsTheHandlerWroteThem) {
   static const char *const names[] = {"IFC_get_stat", "IFC_get_Tot_Twt_1",
                                       "IFC_get_on_off_1"};
   ServerProcess server;
-  ifc::endpoint ep;
-  ep.port = server.port();
+  const ifc::endpoint ep = server.endpoint();
   int requests = 0;
   for (const char *name : names) {
     std::string expected;
@@ -383,8 +382,7 @@ TEST(Tcp1Main, ConnectionFlushesOnlyAfterConnectedAndTheErrorLines) {
 // With deb_tcp1_main off the progress lines go, the error lines stay.
 TEST(Tcp1Main, DebugSwitchOffLeavesOnlyTheErrorLines) {
   ServerProcess server([] { deb_tcp1_main = 0; });
-  ifc::endpoint ep;
-  ep.port = server.port();
+  const ifc::endpoint ep = server.endpoint();
   EXPECT_EQ(ifc::get(ep, "x").length, -1);
   RawConnection conn(server.port());
   ASSERT_TRUE(conn.Send(RequestHeader("get", "x")));

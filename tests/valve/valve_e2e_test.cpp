@@ -23,15 +23,9 @@ using valve_expect::slot_offset;
 
 class ValveServerTest : public ::testing::Test {
  protected:
-  ifc::endpoint endpoint() const {
-    ifc::endpoint ep;
-    ep.port = server_.port();
-    return ep;
-  }
-
   // The reply of a GET; the length header must agree with it.
   std::string Get(const std::string &name) {
-    ifc::get_result r = ifc::get(endpoint(), name);
+    ifc::get_result r = ifc::get(server_.endpoint(), name);
     ++requests_;
     EXPECT_EQ(r.error, ifc::client_error::none) << name << ": " << r.message;
     EXPECT_EQ(r.length, static_cast<std::int32_t>(r.reply.size())) << name;
@@ -41,7 +35,7 @@ class ValveServerTest : public ::testing::Test {
   // Sends the payload and waits until the server has run its handler, which
   // happens after "FIN".
   void PutPayload(const std::string &payload) {
-    ifc::put_result r = ifc::put_payload(endpoint(), payload);
+    ifc::put_result r = ifc::put_payload(server_.endpoint(), payload);
     ++requests_;
     EXPECT_EQ(r.error, ifc::client_error::none) << r.message;
     ASSERT_TRUE(server_.WaitForRequests(requests_));
@@ -126,7 +120,7 @@ TEST_F(ValveServerTest, LetOffButtonPrintsTheTextLine) {
 }
 
 TEST_F(ValveServerTest, ValveLocationsAreNoCommand) {
-  ifc::get_result r = ifc::get(endpoint(), "IFC_get_valve_loc");
+  ifc::get_result r = ifc::get(server_.endpoint(), "IFC_get_valve_loc");
   EXPECT_EQ(r.error, ifc::client_error::none) << r.message;
   EXPECT_EQ(r.length, -1);
 }
