@@ -15,6 +15,7 @@
 
 #include "gtest/gtest.h"
 #include "support/server_process.hpp"
+#include "support/set_images.hpp"
 
 namespace {
 
@@ -41,10 +42,23 @@ int temp_files(const std::string &dir) {
   return n;
 }
 
-// What the model expects of the targets of colour number c.
+// What the model expects of the targets of colour number c; at first the
+// defaults.
 struct targets {
-  int to[7] = {0, 90, 90, 90, 90, 90, 90};
-  int tw[7] = {0, 240, 240, 240, 240, 240, 240};
+  targets() {
+    const std::string &image = testing_support::DefaultImage("ifc_set.set");
+    for (int c = 1; c <= 6; ++c) {
+      to[c] = slot(image, "Tot", c);
+      tw[c] = slot(image, "Twt", c);
+    }
+  }
+  static int slot(const std::string &image, const char *record, int c) {
+    return testing_support::GetLe32(
+        image,
+        testing_support::SlotOffset(testing_support::RecordPosition(image, record), c));
+  }
+  int to[7] = {};
+  int tw[7] = {};
 };
 
 const char *const kGets[] = {
