@@ -1,19 +1,15 @@
 // The built server program: it starts and answers on port 9000. It runs in a
 // private network namespace, so that a port 9000 taken on the machine does
 // not matter.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
-#include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -29,9 +25,11 @@ namespace {
 
 using testing_support::ChildProcess;
 using testing_support::CountOccurrences;
+using testing_support::kDefaultWait;
 using testing_support::read_file;
 
 constexpr int kSkip = 77;
+constexpr char kWaiting[] = "waiting... ";
 
 bool loopback_up() {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -43,19 +41,6 @@ bool loopback_up() {
   ok = ok && ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
   close(fd);
   return ok;
-}
-
-// Reads the server's stdout until it holds `count` times "waiting... ".
-bool read_until(int fd, std::string &out, int count) {
-  while (CountOccurrences(out, "waiting... ") < count) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 10000) != 1) return false;
-    char buf[512];
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) return false;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  return true;
 }
 
 // In the child: a network namespace of its own, the server program in it,
@@ -70,31 +55,25 @@ int run_in_namespace() {
     std::printf("cannot bring up lo in the new namespace: %s", std::strerror(errno));
     return kSkip;
   }
-  int out[2];
-  if (pipe(out) != 0) return 1;
-  const pid_t server = fork();
-  if (server < 0) return 1;
-  if (server == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    dup2(out[1], STDOUT_FILENO);
-    close(out[0]);
-    close(out[1]);
+  char here[4096];
+  if (getcwd(here, sizeof here) == nullptr) return 1;
+  // The program serves in this child's directory, where the test looks.
+  ChildProcess server([&here] {
+    if (chdir(here) != 0) return 126;
     execl(IFCSIM_BINARY, "ifcsim", static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string printed;
-  bool ok = read_until(out[0], printed, 1);
+    return 127;
+  });
+  bool ok = CountOccurrences(server.WaitForOutput(kWaiting), kWaiting) >= 1;
 
   ifc::endpoint ep;  // 127.0.0.1:9000
   const ifc::get_result got = ifc::get(ep, "no_such_command");
   const ifc::put_result put = ifc::put(ep, "append_log", "hello\n");
-  ok = ok && read_until(out[0], printed, 3);
-  kill(server, SIGKILL);
-  waitpid(server, nullptr, 0);
+  ok = ok &&
+       CountOccurrences(server.WaitForOutput(kWaiting, kDefaultWait, 3), kWaiting) >= 3;
+  server.Stop();
 
   std::printf("get: %s %d\nput: %s\n---\n%s", ifc::client_error_name(got.error),
-              got.length, ifc::client_error_name(put.error), printed.c_str());
+              got.length, ifc::client_error_name(put.error), server.Output().c_str());
   return ok ? 0 : 1;
 }
 
