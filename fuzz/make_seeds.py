@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the fuzz targets (fuzz/corpus/<target>/).
 
-The seeds are valid requests, texts and set-file images, plus a few near
-misses; libFuzzer mutates from there. Run it again after a change of the
-protocol or the default tables and commit the result.
+The seeds are valid requests, texts and set-file images (the checked-in
+default images of tests/data), plus a few near misses; libFuzzer mutates
+from there. Run it again after a change of the protocol or the default
+tables and commit the result.
 """
 import os
 import struct
@@ -114,53 +115,15 @@ def put_handler_seeds():
           bytes([10, 24]) + (b"main_on:1 " * 25600))
 
 
-def rec(name, values, lo, hi, group=b"", rtype=1):
-    return struct.pack("<i28s7iii12s", rtype, name, *values, lo, hi, group)
-
-
-def ifc_image():
-    r = [
-        rec(b"Tot", [0] + [90] * 6, 50, 150),
-        rec(b"Twt", [0] + [240] * 6, 190, 290),
-        rec(b"STAT_1", [0, 1, 0, 0, 0, 0, 0], 0, 6),
-        rec(b"STAT_2", [0, 10, 1, 10, 2, 0, 0], 0, 6),
-        rec(b"V", [0] * 7, 0, 1),
-        rec(b"S1", [0] * 7, 0, 1),
-        rec(b"S2", [0] * 7, 0, 1),
-        rec(b"S3", [0] * 7, 0, 1),
-        rec(b"S4", [0] * 7, 0, 1),
-    ]
-    img = b"".join(r)
-    return img + b"\0" * (800 - len(img))
-
-
-def valve_image():
-    names = ["pin_open", "use_abs", "abs_rel", "abs_on", "abs_off", "pull_on", "ABS_TwK",
-             "main_on", "main_off", "tandem_on", "tandem_off", "cutter_on", "cutter_off",
-             "cutting_blow_on", "cutting_blow_off"]
-    for i in range(1, 21):
-        names += [f"sub{i}_on", f"sub{i}_off"]
-    names += ["stretch_on", "stretch_off", "strech_blow_on", "strech_blow_off",
-              "exhaust_main_on", "exhaust_main_off"]
-    for i in range(1, 7):
-        names += [f"exhaust_s{i}_on", f"exhaust_s{i}_off"]
-    names += [f"press{i}" for i in range(1, 21)] + ["stretch_press"]
-    names += ["air_on", "air_off", "absg_on", "absg_off", "breeze_on", "breeze_off",
-              "1st_ctrl", "1st_twi", "1st_subN", "1st_main_on", "1st_main_off",
-              "1st_tandem_on", "1st_tandem_off", "1st_abs_on", "1st_abs_off",
-              "1st_apc_drop", "1st_apc_drop_MPA"]
-    assert len(names) == 111
-    img = b""
-    for p, n in enumerate(names, start=1):
-        # Values need not be the defaults for a seed; ranges and types are.
-        rtype = 2 if p == 110 else 3 if p == 111 else 1
-        img += rec(b"VAL_" + n.encode(), [0] + [p] * 6, 0, 359, b"g1", rtype)
-    return img + b"\0" * 80
+def default_image(name):
+    """The checked-in default image of a set file (tests/data)."""
+    with open(os.path.join(HERE, "..", "tests", "data", name), "rb") as f:
+        return f.read()
 
 
 def set_file_seeds():
     t = "set_file"
-    ifc, valve = ifc_image(), valve_image()
+    ifc, valve = default_image("ifc_set.set"), default_image("valve_fp.set")
     assert len(ifc) == 800 and len(valve) == 8960
     for sel, name, img in ((0x02, "ifc", ifc), (0x03, "valve", valve)):
         full = len(img)

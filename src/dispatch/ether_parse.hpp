@@ -6,7 +6,9 @@
 
 // Writes a NUL-terminated reply from buf[0] on; returns its length.
 typedef int (*get_handler)(char *buf);
-// Takes the data part of a PUT payload; may write a NUL at data[len].
+// Takes the data part of a PUT payload and its length; may write a NUL at
+// data[len]. Returns an integer that the dispatcher discards: no caller may
+// take a meaning from it.
 typedef int (*put_handler)(char *data, int len);
 
 // One row of a command table; the last row has a null name.

@@ -55,11 +55,11 @@ int IFC_get_hst_select(char *buf);
 int IFC_get_hist_cntdatL(char *buf);
 int IFC_get_hist_cntdatR(char *buf);
 
-// PUT handlers: each writes a NUL at data[len] (the byte must be writable),
-// may turn colons of the data part into blanks, and returns 0 when it took
-// the text, -1 when it refused it (the dispatcher discards both). A number that
-// cannot be read (missing, malformed, or outside the 32-bit range) leaves its
-// setting unchanged; the histogram hooks get 0 for it instead.
+// PUT handlers (put_handler, dispatch/ether_parse.hpp): each writes a NUL at
+// data[len] (the byte must be writable) and may turn colons of the data part
+// into blanks; the result is discarded. A number that cannot be read
+// (missing, malformed, or outside the 32-bit range) leaves its setting
+// unchanged; the histogram hooks get 0 for it instead.
 int IFC_set_select_item(char *data, int len);
 int IFC_set_stat(char *data, int len);
 int IFC_set_to_tw_1(char *data, int len);

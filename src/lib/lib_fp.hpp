@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "ifcsim_common.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -39,14 +41,6 @@ void line2matrix2(char *text);
  * Everything goes to standard output: for a CGI program, the response. */
 
 #include <stdarg.h>
-
-#ifndef IFCSIM_PRINTF_LIKE
-#if defined(__GNUC__) || defined(__clang__)
-#define IFCSIM_PRINTF_LIKE(fmt, first) __attribute__((format(printf, fmt, first)))
-#else
-#define IFCSIM_PRINTF_LIKE(fmt, first)
-#endif
-#endif
 
 #ifdef __cplusplus
 extern "C" {

@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "ifcsim_common.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -57,14 +59,6 @@ void setup_i4(void);
 /* ---- Buffered print and log --------------------------------------------
  * A printf substitute for diagnostics that prints at once or collects its
  * output in a static buffer, released later in one piece. */
-
-#ifndef IFCSIM_PRINTF_LIKE
-#if defined(__GNUC__) || defined(__clang__)
-#define IFCSIM_PRINTF_LIKE(fmt, first) __attribute__((format(printf, fmt, first)))
-#else
-#define IFCSIM_PRINTF_LIKE(fmt, first)
-#endif
-#endif
 
 /* Local time, one 16-bit field each, filled by what_time. */
 typedef struct time_fields {

@@ -35,9 +35,10 @@ int IFC_get_on_off_4(char *buf);
 int IFC_get_on_off_5(char *buf);
 int IFC_get_on_off_6(char *buf);
 
-// PUT handlers: store each known "item:value" of the data part at the colour
-// number at the end of the name, up to the first item with an empty key.
-// Write a NUL at data[len]; the result means nothing.
+// PUT handlers (put_handler, dispatch/ether_parse.hpp): store each known
+// "item:value" of the data part at the colour number at the end of the name,
+// up to the first item with an empty key. Each writes a NUL at data[len]; the
+// result is discarded.
 int IFC_set_on_off_1(char *data, int len);
 int IFC_set_on_off_2(char *data, int len);
 int IFC_set_on_off_3(char *data, int len);

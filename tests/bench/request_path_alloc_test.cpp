@@ -2,29 +2,19 @@
 // whose heap allocations are counted (into a shared page the test reads), and
 // after one warm-up round of every request a steady stream of the same
 // requests must not allocate a single byte.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
 #include <sys/mman.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "client/ifc_client.hpp"
 #include "dispatch/ether_parse.hpp"
-#include "net/ether_com.hpp"
-#include "net/tcp1_main.hpp"
-#include "support/temp_dir.hpp"
+#include "support/server_process.hpp"
 
 // g++ says __SANITIZE_ADDRESS__, clang says __has_feature(address_sanitizer).
 #if defined(__SANITIZE_ADDRESS__)
@@ -102,120 +92,39 @@ int posix_memalign(void **out, std::size_t align, std::size_t size) noexcept {
 
 namespace {
 
-using testing_support::TempDir;
+using testing_support::PutHeader;
+using testing_support::RawConnection;
+using testing_support::RequestHeader;
+using testing_support::ServerProcess;
 
-int connect_to(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  timeval tv{10, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<std::uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return -1;
+// One request. A GET gives the reply length from its header, a PUT what the
+// server sent besides the "NEXT"s that released the payload's blocks ("FIN",
+// "ERR!"); a raw header (the client does not send those) gives everything up
+// to the server's close. The result starts with '<' when the exchange broke off.
+struct request {
+  const char *get;      // a GET of this name, or
+  std::string payload;  // a PUT of this payload, unless
+  std::string raw;      // this header goes out as it is
+};
+
+std::string exchange(const ServerProcess &server, const request &r) {
+  if (!r.raw.empty()) {
+    RawConnection conn(server.port());
+    if (!conn.Send(r.raw)) return "<send>";
+    return conn.ReadToClose().value_or("<no close>");
   }
-  return fd;
-}
-
-bool read_full(int fd, char *buf, int n) {
-  for (int got = 0; got < n;) {
-    ssize_t r = recv(fd, buf + got, static_cast<size_t>(n - got), 0);
-    if (r <= 0) return false;
-    got += static_cast<int>(r);
+  if (r.get != nullptr) {
+    const ifc::get_result got = ifc::get(server.endpoint(), r.get);
+    if (got.error != ifc::client_error::none) return "<" + got.message + ">";
+    return std::to_string(got.length);
   }
-  return true;
-}
-
-bool send_full(int fd, const char *buf, int n) {
-  return send(fd, buf, static_cast<size_t>(n), MSG_NOSIGNAL) == n;
-}
-
-// Reads until the server closes; returns the bytes that came before the close,
-// or "<no close>" when the wait ran out.
-std::string rest_until_close(int fd) {
-  std::string rest;
-  char buf[256];
-  for (;;) {
-    ssize_t r = recv(fd, buf, sizeof buf, 0);
-    if (r == 0) return rest;
-    if (r < 0) return "<no close>";
-    rest.append(buf, static_cast<size_t>(r));
-  }
-}
-
-// One whole exchange, ended by the server's close. For a GET the result is the
-// reply length from the header, for anything else what the server sent besides
-// the "NEXT"s that released the payload's blocks ("FIN", "ERR!", ""); it starts
-// with '<' when the exchange broke off.
-std::string exchange(int port, const std::string &header, const std::string &payload) {
-  int fd = connect_to(port);
-  if (fd < 0) return "<connect>";
-  std::string result = "<send>";
-  if (!send_full(fd, header.data(), static_cast<int>(header.size()))) {
-    // result stays
-  } else if (header.compare(0, 3, "GET") == 0) {
-    char len[14] = {};
-    int n = 0;
-    result = "<length header>";
-    if (read_full(fd, len, 13) && std::sscanf(len, "LEN%d", &n) == 1) {
-      std::string reply(static_cast<size_t>(n > 0 ? n : 0), '\0');
-      bool ok = true;
-      for (int done = 0; ok && done < n; done += 1024) {
-        int block = n - done < 1024 ? n - done : 1024;
-        ok = send_full(fd, "NEXT", 4) && read_full(fd, reply.data() + done, block);
-      }
-      result = ok && rest_until_close(fd).empty() ? std::to_string(n) : "<reply>";
-    }
-  } else {
-    const int n = static_cast<int>(payload.size());
-    bool ok = true;
-    for (int done = 0; ok && done < n; done += 1024) {
-      int block = n - done < 1024 ? n - done : 1024;
-      char token[4];
-      ok = read_full(fd, token, 4) && std::memcmp(token, "NEXT", 4) == 0 &&
-           send_full(fd, payload.data() + done, block);
-    }
-    result = ok ? rest_until_close(fd) : "<payload>";
-  }
-  close(fd);
-  return result;
-}
-
-std::string get_header(const std::string &name) {
-  char h[24];
-  std::snprintf(h, sizeof h, "GET%-20.20s", name.c_str());
-  return h;
-}
-
-std::string put_header(size_t len) {
-  char h[24];
-  std::snprintf(h, sizeof h, "PUT%-20zu", len);
-  return h;
+  const ifc::put_result put = ifc::put_payload(server.endpoint(), r.payload);
+  if (put.error == ifc::client_error::refused) return "ERR!";
+  return put.error == ifc::client_error::none ? "FIN" : "<" + put.message + ">";
 }
 
 std::string payload(const std::string &name, const std::string &text) {
   return name + std::string(1, '\0') + text;
-}
-
-// The IFC_set_on_off_1 text with all 45 items at their default values, so the
-// replies keep their lengths however often it runs.
-std::string on_off_defaults() {
-  static const char *const items[] = {
-      "pin_on:70",    "abs_on:215",     "abs_off:255",  "main_on:90",    "main_off:160",
-      "tandem_on:95", "tandem_off:150", "stretch_on:0", "stretch_off:0", "sub1_on:95",
-      "sub1_off:135", "sub2_on:115",    "sub2_off:155", "sub3_on:135",   "sub3_off:175",
-      "sub4_on:150",  "sub4_off:190",   "sub5_on:165",  "sub5_off:205",  "sub6_on:185",
-      "sub6_off:280", "sub7_on:200",    "sub7_off:300", "sub8_on:220",   "sub8_off:300",
-      "sub9_on:0",    "sub9_off:0",     "sub10_on:0",   "sub10_off:0",   "sub11_on:0",
-      "sub11_off:0",  "sub12_on:0",     "sub12_off:0",  "sub13_on:0",    "sub13_off:0",
-      "sub14_on:0",   "sub14_off:0",    "sub15_on:0",   "sub15_off:0",   "sub16_on:0",
-      "sub16_off:0",  "sub17_on:0",     "sub17_off:0",  "sub18_on:0",    "sub18_off:0"};
-  std::string text;
-  for (const char *item : items) text += std::string(item) + " ";
-  return text;
 }
 
 class RequestPathAllocTest : public ::testing::Test {
@@ -225,41 +134,19 @@ class RequestPathAllocTest : public ::testing::Test {
                       MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(page, MAP_FAILED);
     shared_allocs = new (page) std::atomic<std::uint64_t>(0);
-    int listen_fd = -1;
-    ASSERT_EQ(ether_init(&listen_fd, 0), 1);
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(getsockname(listen_fd, reinterpret_cast<sockaddr *>(&addr), &len), 0);
-    port_ = ntohs(addr.sin_port);
-    std::fflush(nullptr);
-    pid_ = fork();
-    ASSERT_GE(pid_, 0);
-    if (pid_ == 0) {
-      int out = open((dir_.path() + "/server.out").c_str(),
-                     O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-      if (chdir(dir_.path().c_str()) != 0 || out < 0 || dup2(out, STDOUT_FILENO) < 0)
-        _exit(1);
-      signal(SIGPIPE, SIG_IGN);
-      counting = true;
-      tcp1_serve(listen_fd);
-    }
-    close(listen_fd);
+    // Only the server child counts into the shared page.
+    server_ = std::make_unique<ServerProcess>([] { counting = true; });
   }
 
   void TearDown() override {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    server_.reset();
     if (shared_allocs) munmap(shared_allocs, sizeof(std::atomic<std::uint64_t>));
     shared_allocs = nullptr;
   }
 
   std::uint64_t allocs() const { return shared_allocs->load(); }
 
-  TempDir dir_;
-  int port_ = 0;
-  pid_t pid_ = -1;
+  std::unique_ptr<ServerProcess> server_;
 };
 
 TEST_F(RequestPathAllocTest, CounterSeesAllocations) {
@@ -274,48 +161,76 @@ TEST_F(RequestPathAllocTest, CounterSeesAllocations) {
 }
 
 TEST_F(RequestPathAllocTest, NoAllocationAfterWarmUp) {
-  static const std::string big_log(256000 - 11, 'x');
-  // A header of "" is made from the request: GET and the name, or PUT and the
-  // payload's length. expect: the reply length of a GET, else what the server
-  // sends besides the "NEXT"s; nullptr takes any whole exchange.
-  static const struct {
+  const ServerProcess &server = *server_;
+  const std::string big_log(256000 - 11, 'x');
+  // The on/off text of every item at its stored value, so that the replies
+  // keep their lengths however often it runs: the server's own reply, without
+  // its fixed first piece.
+  std::string on_off = ifc::get(server.endpoint(), "IFC_get_on_off_1").reply;
+  ASSERT_EQ(on_off.rfind("ATC_TO_DELAY:0 ", 0), 0u) << on_off;
+  on_off.erase(0, 15);
+  // expect: the reply length of a GET, else what the server sends besides the
+  // "NEXT"s; nullptr takes any whole exchange.
+  const struct {
     const char *name;
-    std::string header;
-    std::string payload;
+    request req;
     const char *expect;
     int repeat;
   } cases[] = {
-      {"unknown GET name", get_header("no_such_command"), "", "-1", 40},
-      {"IFC_get_To_Tw_1", get_header("IFC_get_To_Tw_1"), "", "13", 40},
-      {"IFC_get_stat", get_header("IFC_get_stat"), "", "25", 40},
-      {"IFC_get_select_item", get_header("IFC_get_select_item"), "", "189", 40},
-      {"IFC_get_on_off_1", get_header("IFC_get_on_off_1"), "", "554", 40},
-      {"IFC_get_hist_cntdatL", get_header("IFC_get_hist_cntdatL"), "", "144", 40},
-      {"IFC_get_hst_select", get_header("IFC_get_hst_select"), "", "9", 40},
-      {"IFC_get_histo_ave_3", get_header("IFC_get_histo_ave_3"), "", nullptr, 40},
-      {"PUT IFC_set_to_tw_1", "", payload("IFC_set_to_tw_1", "to:90 tw:240"), "FIN", 20},
-      {"PUT IFC_set_on_off_1, 45 items", "",
-       payload("IFC_set_on_off_1", on_off_defaults()), "FIN", 4},
-      {"PUT append_log, 256000 bytes", "", payload("append_log", big_log), "FIN", 4},
-      {"PUT IFC_set_select_item", "", payload("IFC_set_select_item", "pin:0"), "FIN", 20},
-      {"PUT IFC_set_stat", "", payload("IFC_set_stat", "color:1 mode:0 totw_sw:0"), "FIN",
+      {"unknown GET name", {"no_such_command", "", ""}, "-1", 40},
+      {"IFC_get_To_Tw_1", {"IFC_get_To_Tw_1", "", ""}, "13", 40},
+      {"IFC_get_stat", {"IFC_get_stat", "", ""}, "25", 40},
+      {"IFC_get_select_item", {"IFC_get_select_item", "", ""}, "189", 40},
+      {"IFC_get_on_off_1", {"IFC_get_on_off_1", "", ""}, "554", 40},
+      {"IFC_get_hist_cntdatL", {"IFC_get_hist_cntdatL", "", ""}, "144", 40},
+      {"IFC_get_hst_select", {"IFC_get_hst_select", "", ""}, "9", 40},
+      {"IFC_get_histo_ave_3", {"IFC_get_histo_ave_3", "", ""}, nullptr, 40},
+      {"PUT IFC_set_to_tw_1",
+       {nullptr, payload("IFC_set_to_tw_1", "to:90 tw:240"), ""},
+       "FIN",
        20},
-      {"PUT IFC_hst_select_item", "", payload("IFC_hst_select_item", "LEFT 1 tw"), "FIN",
+      {"PUT IFC_set_on_off_1, 45 items",
+       {nullptr, payload("IFC_set_on_off_1", on_off), ""},
+       "FIN",
+       4},
+      {"PUT append_log, 256000 bytes",
+       {nullptr, payload("append_log", big_log), ""},
+       "FIN",
+       4},
+      {"PUT IFC_set_select_item",
+       {nullptr, payload("IFC_set_select_item", "pin:0"), ""},
+       "FIN",
        20},
-      {"PUT IFC_hst_clear (prints)", "", payload("IFC_hst_clear", "2 tw"), "FIN", 20},
-      {"PUT IFC_hst_set (prints)", "", payload("IFC_hst_set", "1 tw 10 2 tbw 10 500"),
-       "FIN", 20},
-      {"PUT MLETOFF_set_btnstat (prints)", "", payload("MLETOFF_set_btnstat", "btn:1"),
-       "FIN", 20},
-      {"PUT of an unknown name (prints)", "", payload("no_such", "x"), "FIN", 20},
-      {"PUT without a NUL (prints)", "", "abcd", "FIN", 20},
-      {"PUT length too big (prints)", put_header(256001), "", "ERR!", 20},
-      {"unknown verb (prints)", "DEL" + std::string(20, ' '), "", "", 20},
+      {"PUT IFC_set_stat",
+       {nullptr, payload("IFC_set_stat", "color:1 mode:0 totw_sw:0"), ""},
+       "FIN",
+       20},
+      {"PUT IFC_hst_select_item",
+       {nullptr, payload("IFC_hst_select_item", "LEFT 1 tw"), ""},
+       "FIN",
+       20},
+      {"PUT IFC_hst_clear (prints)",
+       {nullptr, payload("IFC_hst_clear", "2 tw"), ""},
+       "FIN",
+       20},
+      {"PUT IFC_hst_set (prints)",
+       {nullptr, payload("IFC_hst_set", "1 tw 10 2 tbw 10 500"), ""},
+       "FIN",
+       20},
+      {"PUT MLETOFF_set_btnstat (prints)",
+       {nullptr, payload("MLETOFF_set_btnstat", "btn:1"), ""},
+       "FIN",
+       20},
+      {"PUT of an unknown name (prints)",
+       {nullptr, payload("no_such", "x"), ""},
+       "FIN",
+       20},
+      {"PUT without a NUL (prints)", {nullptr, "abcd", ""}, "FIN", 20},
+      {"PUT length too big (prints)", {nullptr, "", PutHeader(256001)}, "ERR!", 20},
+      {"unknown verb (prints)", {nullptr, "", RequestHeader("DEL", "")}, "", 20},
   };
   auto run = [&](const auto &c) {
-    const std::string header =
-        !c.header.empty() ? c.header : put_header(c.payload.size());
-    const std::string got = exchange(port_, header, c.payload);
+    const std::string got = exchange(server, c.req);
     if (c.expect != nullptr) {
       EXPECT_EQ(got, c.expect) << c.name;
     } else {
@@ -342,11 +257,11 @@ TEST_F(RequestPathAllocTest, NoAllocationAfterWarmUp) {
     name.erase(name.find_last_not_of(' ') + 1);
     const std::uint64_t before = allocs();
     for (int i = 0; i < 5; ++i)
-      EXPECT_NE(exchange(port_, get_header(name), "").substr(0, 1), "<") << name;
+      EXPECT_NE(exchange(server, {name.c_str(), "", ""}).substr(0, 1), "<") << name;
     EXPECT_EQ(allocs() - before, 0u) << name;
   }
   // One more exchange, so that whatever the server did after the last close is counted.
-  EXPECT_EQ(exchange(port_, get_header("IFC_get_stat"), ""), "25");
+  EXPECT_EQ(exchange(server, {"IFC_get_stat", "", ""}), "25");
   EXPECT_EQ(allocs() - start, 0u) << "allocations after warm-up in total";
 }
 

@@ -261,8 +261,7 @@ TEST(EtherParse, PutsThroughTheServer) {
       {"append_log again", "append_log\0de\n"s, ""},
   };
   ServerProcess server;
-  ifc::endpoint ep;
-  ep.port = server.port();
+  const ifc::endpoint ep = server.endpoint();
   int requests = 0;
   for (const auto &c : cases) {
     const ifc::put_result r = ifc::put_payload(ep, c.payload);

@@ -10,15 +10,15 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "hardening/harness.hpp"
+#include "support/server_process.hpp"
 #include "support/temp_dir.hpp"
 
-namespace hardening {
 namespace {
 
+using testing_support::CountOccurrences;
 using testing_support::file_exists;
 using testing_support::read_file;
-using testing_support::TempDir;
+using testing_support::ServerProcess;
 using testing_support::write_file;
 
 constexpr std::size_t kIfcSize = 800, kValveSize = 8960;
@@ -82,21 +82,20 @@ TEST(HostileFiles, NeverCrashNeverLoseSilently) {
                    {"unterminated names", content::filled_names},
                    {"wild values", content::wild_values}};
 
-  TempDir dir;
-  server srv(dir.path());
+  ServerProcess srv;
   // The server's own default images, as it writes them on first use.
-  ASSERT_TRUE(well_formed(get(srv.port(), "IFC_get_stat")));
-  ASSERT_TRUE(well_formed(get(srv.port(), "IFC_get_on_off_1")));
-  const std::string ifc_defaults = read_file(dir.file("ifc_set.set"));
-  const std::string valve_defaults = read_file(dir.file("valve_fp.set"));
+  ASSERT_TRUE(well_formed(srv.Get("IFC_get_stat")));
+  ASSERT_TRUE(well_formed(srv.Get("IFC_get_on_off_1")));
+  const std::string ifc_defaults = read_file(srv.file("ifc_set.set"));
+  const std::string valve_defaults = read_file(srv.file("valve_fp.set"));
   ASSERT_EQ(ifc_defaults.size(), kIfcSize);
   ASSERT_EQ(valve_defaults.size(), kValveSize);
-  std::size_t waits = 3;
+  int requests = 2;
   unsigned seed = 1;
   int files = 0;
 
   for (bool valve : {false, true}) {
-    const std::string file = dir.file(valve ? "valve_fp.set" : "ifc_set.set");
+    const std::string file = srv.file(valve ? "valve_fp.set" : "ifc_set.set");
     const std::size_t full = valve ? kValveSize : kIfcSize;
     const std::string &defaults = valve ? valve_defaults : ifc_defaults;
     for (std::size_t size : kSizes) {
@@ -108,32 +107,29 @@ TEST(HostileFiles, NeverCrashNeverLoseSilently) {
         write_file(file, hostile);
         ++files;
 
-        const std::size_t kept_lines = srv.out().count("kept as");
-        std::size_t requests = 0;
+        const int kept_lines = CountOccurrences(srv.Output(), "kept as");
         if (valve) {
           for (const char *g : kValveGets) {
-            EXPECT_TRUE(well_formed(get(srv.port(), g))) << name << ": " << g;
+            EXPECT_TRUE(well_formed(srv.Get(g))) << name << ": " << g;
             ++requests;
           }
-          EXPECT_TRUE(put(srv.port(), "IFC_set_on_off_2", "main_on:95 sub18_off:7"))
-              << name;
+          EXPECT_TRUE(srv.Put("IFC_set_on_off_2", "main_on:95 sub18_off:7")) << name;
         } else {
           for (const char *g : kIfcGets) {
-            EXPECT_TRUE(well_formed(get(srv.port(), g))) << name << ": " << g;
+            EXPECT_TRUE(well_formed(srv.Get(g))) << name << ": " << g;
             ++requests;
           }
-          EXPECT_TRUE(put(srv.port(), "IFC_set_to_tw_2", "to:95 tw:250")) << name;
+          EXPECT_TRUE(srv.Put("IFC_set_to_tw_2", "to:95 tw:250")) << name;
         }
-        waits += requests + 1;
-        ASSERT_TRUE(srv.wait_idle(waits)) << name;
-        ASSERT_TRUE(srv.alive()) << name;
+        ASSERT_TRUE(srv.WaitForRequests(++requests)) << name;
+        ASSERT_TRUE(srv.Alive()) << name;
 
         const std::string now = read_file(file);
         EXPECT_EQ(now.size(), full) << name;
         if (size < full) {
           EXPECT_TRUE(read_file(file + ".bad") == hostile)
               << name << ": a short file must be kept whole as .bad";
-          EXPECT_EQ(srv.out().count("kept as"), kept_lines + 1) << name;
+          EXPECT_EQ(CountOccurrences(srv.Output(), "kept as"), kept_lines + 1) << name;
         } else {
           EXPECT_FALSE(file_exists(file + ".bad")) << name;
           // Taken as it was: at most the two slots of the change differ.
@@ -148,8 +144,7 @@ TEST(HostileFiles, NeverCrashNeverLoseSilently) {
     write_file(file, defaults);
   }
   EXPECT_EQ(files, 80);
-  EXPECT_TRUE(srv.alive());
+  EXPECT_TRUE(srv.Alive());
 }
 
 }  // namespace
-}  // namespace hardening

@@ -10,21 +10,23 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "dispatch/sim_main.hpp"
 #include "gtest/gtest.h"
 #include "hardening/fault_layer.hpp"
-#include "hardening/harness.hpp"
+#include "support/server_process.hpp"
+#include "support/set_images.hpp"
 #include "support/temp_dir.hpp"
 
-namespace hardening {
 namespace {
 
 using fault_layer::fault;
 using fault_layer::step;
 using testing_support::file_exists;
 using testing_support::read_file;
+using testing_support::ServerProcess;
 using testing_support::TempDir;
 using testing_support::write_file;
 
@@ -161,27 +163,27 @@ TEST(SaveFaults, ServerSurvivesOrRestartsOnWholeFile) {
     TempDir dir;
     std::string old_image;
     {
-      server srv(dir.path());
-      ASSERT_TRUE(put(srv.port(), "IFC_set_to_tw_1", "to:91 tw:241")) << name;
-      ASSERT_EQ(get(srv.port(), "IFC_get_Tot_Twt_1"), "to:91 tw:241 ") << name;
+      ServerProcess srv(dir.path());
+      ASSERT_TRUE(srv.Put("IFC_set_to_tw_1", "to:91 tw:241")) << name;
+      ASSERT_EQ(srv.Get("IFC_get_Tot_Twt_1"), "to:91 tw:241 ") << name;
       old_image = read_file(dir.file("ifc_set.set"));
       ASSERT_EQ(old_image.size(), 800u) << name;
     }
 
     fault_layer::arm(c.at, 1, c.what);
     {
-      server srv(dir.path());
+      ServerProcess srv(dir.path());
       fault_layer::disarm();  // the child has its own armed copy
-      put(srv.port(), "IFC_set_to_tw_1", "to:95 tw:250");
+      srv.Put("IFC_set_to_tw_1", "to:95 tw:250");
       if (kills(c.what)) {
-        int st = srv.wait_exit(10000);
-        ASSERT_NE(st, -1) << name << ": the fault did not kill the server";
-        EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == SIGKILL) << name;
+        const std::optional<int> st = srv.WaitForExit();
+        ASSERT_TRUE(st.has_value()) << name << ": the fault did not kill the server";
+        EXPECT_TRUE(WIFSIGNALED(*st) && WTERMSIG(*st) == SIGKILL) << name;
       } else {
-        ASSERT_TRUE(srv.wait_idle(2)) << name;
+        ASSERT_TRUE(srv.WaitForRequests(1)) << name;
         const std::string now = read_file(dir.file("ifc_set.set"));
         EXPECT_TRUE(same_but_targets(now, old_image)) << name;
-        EXPECT_EQ(get(srv.port(), "IFC_get_Tot_Twt_1"), reply_for(now)) << name;
+        EXPECT_EQ(srv.Get("IFC_get_Tot_Twt_1"), reply_for(now)) << name;
         // The second save went through; the first one kept the old "to"
         // unless it could finish after all.
         EXPECT_EQ(slot(now, 1, 1), 250) << name;
@@ -195,11 +197,12 @@ TEST(SaveFaults, ServerSurvivesOrRestartsOnWholeFile) {
     const std::string now = read_file(dir.file("ifc_set.set"));
     ASSERT_EQ(now.size(), 800u) << name;
     EXPECT_TRUE(same_but_targets(now, old_image)) << name;
-    EXPECT_NE(reply_for(now), "to:90 tw:240 ") << name;
-    server again(dir.path());
-    EXPECT_EQ(get(again.port(), "IFC_get_Tot_Twt_1"), reply_for(now)) << name;
-    EXPECT_TRUE(put(again.port(), "IFC_set_to_tw_1", "to:97 tw:257")) << name;
-    EXPECT_EQ(get(again.port(), "IFC_get_Tot_Twt_1"), "to:97 tw:257 ") << name;
+    EXPECT_NE(reply_for(now), reply_for(testing_support::DefaultImage("ifc_set.set")))
+        << name;
+    ServerProcess again(dir.path());
+    EXPECT_EQ(again.Get("IFC_get_Tot_Twt_1"), reply_for(now)) << name;
+    EXPECT_TRUE(again.Put("IFC_set_to_tw_1", "to:97 tw:257")) << name;
+    EXPECT_EQ(again.Get("IFC_get_Tot_Twt_1"), "to:97 tw:257 ") << name;
     EXPECT_FALSE(file_exists(dir.file("ifc_set.set.tmp"))) << name;
     EXPECT_FALSE(file_exists(dir.file("ifc_set.set.bad"))) << name;
   }
@@ -223,15 +226,15 @@ TEST(SaveFaults, LoadFaultsNeverDropTheSettingsSilently) {
     TempDir dir;
     std::string old_image;
     {
-      server srv(dir.path());
-      ASSERT_TRUE(put(srv.port(), "IFC_set_to_tw_1", "to:91 tw:241")) << c.name;
+      ServerProcess srv(dir.path());
+      ASSERT_TRUE(srv.Put("IFC_set_to_tw_1", "to:91 tw:241")) << c.name;
       old_image = read_file(dir.file("ifc_set.set"));
     }
     fault_layer::arm(c.at, 1, c.what);
-    server srv(dir.path());
+    ServerProcess srv(dir.path());
     fault_layer::disarm();
-    std::string during = get(srv.port(), "IFC_get_Tot_Twt_1");
-    ASSERT_TRUE(srv.wait_idle(2)) << c.name;
+    std::string during = srv.Get("IFC_get_Tot_Twt_1");
+    ASSERT_TRUE(srv.WaitForRequests(1)) << c.name;
 
     const std::string now = read_file(dir.file("ifc_set.set"));
     if (c.what == fault::emfile) {
@@ -241,12 +244,12 @@ TEST(SaveFaults, LoadFaultsNeverDropTheSettingsSilently) {
     if (now != old_image) {
       EXPECT_TRUE(read_file(dir.file("ifc_set.set.bad")) == old_image)
           << c.name << ": the settings were replaced without being kept";
-      EXPECT_NE(srv.out().text().find("ifc_set.set.bad"), std::string::npos)
+      EXPECT_NE(srv.Output().find("ifc_set.set.bad"), std::string::npos)
           << c.name << ": set aside without a word";
     } else {
-      EXPECT_EQ(get(srv.port(), "IFC_get_Tot_Twt_1"), "to:91 tw:241 ") << c.name;
+      EXPECT_EQ(srv.Get("IFC_get_Tot_Twt_1"), "to:91 tw:241 ") << c.name;
     }
-    EXPECT_TRUE(srv.alive()) << c.name << " (reply during the fault: " << during << ")";
+    EXPECT_TRUE(srv.Alive()) << c.name << " (reply during the fault: " << during << ")";
   }
 }
 
@@ -284,4 +287,3 @@ TEST(SaveFaults, LoadWithoutADescriptorKeepsTheSetFile) {
 }
 
 }  // namespace
-}  // namespace hardening

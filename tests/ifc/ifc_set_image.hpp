@@ -1,12 +1,11 @@
-// The expected bytes of "ifc_set.set", built from the record layout (type,
-// 28-byte name, seven slots, min, max, 12-byte group; 80 bytes, little-endian)
-// and the default values, independently of the module's own table.
+// "ifc_set.set" for the tests: its checked-in default image, the positions
+// of its records, and the replies that an image gives.
 #pragma once
 
 #include <cstdint>
-#include <cstring>
-#include <iterator>
 #include <string>
+
+#include "support/set_images.hpp"
 
 namespace ifc_test {
 
@@ -15,60 +14,17 @@ enum { kTot = 1, kTwt, kStat1, kStat2, kV, kS1, kS2, kS3, kS4 };
 
 inline constexpr char kSetFile[] = "ifc_set.set";
 
-inline void put_le32(std::string &img, std::size_t at, std::int32_t v) {
-  auto u = static_cast<std::uint32_t>(v);
-  for (int i = 0; i < 4; ++i) img[at + i] = static_cast<char>((u >> (8 * i)) & 0xff);
-}
-
-inline std::int32_t get_le32(const std::string &img, std::size_t at) {
-  std::uint32_t u = 0;
-  for (int i = 0; i < 4; ++i)
-    u |= static_cast<std::uint32_t>(static_cast<unsigned char>(img[at + i])) << (8 * i);
-  return static_cast<std::int32_t>(u);
-}
-
-// Slot i of record p lies 32 + 4 * i bytes behind the record's start.
-inline std::size_t slot_offset(int pos, int slot) {
-  return (pos - 1) * 80 + 32 + 4 * slot;
-}
-
 inline void set_slot(std::string &img, int pos, int slot, std::int32_t v) {
-  put_le32(img, slot_offset(pos, slot), v);
+  testing_support::PutLe32(img, testing_support::SlotOffset(pos, slot), v);
 }
 
 inline std::int32_t slot_of(const std::string &img, int pos, int slot) {
-  return get_le32(img, slot_offset(pos, slot));
+  return testing_support::GetLe32(img, testing_support::SlotOffset(pos, slot));
 }
 
-// Nine records of type 1 with slot 0 = 0 and an empty group, then an all-zero
-// terminator: 800 bytes.
-inline std::string default_image() {
-  struct row {
-    const char *name;
-    std::int32_t slots[6];
-    std::int32_t min, max;
-  };
-  static const row rows[] = {
-      {"Tot", {90, 90, 90, 90, 90, 90}, 50, 150},
-      {"Twt", {240, 240, 240, 240, 240, 240}, 190, 290},
-      {"STAT_1", {1, 0, 0, 0, 0, 0}, 0, 6},
-      {"STAT_2", {10, 1, 10, 2, 0, 0}, 0, 6},
-      {"V", {0, 0, 0, 0, 0, 0}, 0, 1},
-      {"S1", {0, 0, 0, 0, 0, 0}, 0, 1},
-      {"S2", {0, 0, 0, 0, 0, 0}, 0, 1},
-      {"S3", {0, 0, 0, 0, 0, 0}, 0, 1},
-      {"S4", {0, 0, 0, 0, 0, 0}, 0, 1},
-  };
-  std::string img(800, '\0');
-  for (std::size_t r = 0; r < std::size(rows); ++r) {
-    std::size_t base = r * 80;
-    put_le32(img, base, 1);
-    std::memcpy(&img[base + 4], rows[r].name, std::strlen(rows[r].name));
-    for (int i = 0; i < 6; ++i) put_le32(img, base + 36 + 4 * i, rows[r].slots[i]);
-    put_le32(img, base + 60, rows[r].min);
-    put_le32(img, base + 64, rows[r].max);
-  }
-  return img;
+// The checked-in default image: nine records, then the terminator.
+inline const std::string &default_image() {
+  return testing_support::DefaultImage(kSetFile);
 }
 
 // A change of one slot: record position, slot, new value.

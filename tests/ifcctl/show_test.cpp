@@ -43,14 +43,6 @@ std::string line_of(const std::string &text, const std::string &key) {
 
 const std::vector<int> kAllColours = {1, 2, 3, 4, 5, 6};
 
-TEST(IfcctlShow, CannedDocumentedDefaultsHaveTheirDocumentedLengths) {
-  auto r = ifcctl_test::default_replies();
-  EXPECT_EQ(r["IFC_get_on_off_3"].size(), 554u);
-  EXPECT_EQ(r["IFC_get_select_item"].size(), 189u);
-  EXPECT_EQ(r["IFC_get_stat"].size(), 25u);
-  EXPECT_EQ(r["IFC_get_hist_cntdatR"].size(), 144u);
-}
-
 TEST(IfcctlShow, CollectsEveryPieceWithOneGetEach) {
   std::vector<std::string> asked;
   ifcctl::show_data data;

@@ -1,6 +1,7 @@
 #include "support/server_process.hpp"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -11,15 +12,31 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <utility>
 
 #include "net/ether_com.hpp"
 #include "net/tcp1_main.hpp"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define IFCSIM_TEST_LSAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) && !defined(IFCSIM_TEST_LSAN)
+#define IFCSIM_TEST_LSAN 1
+#endif
+#ifdef IFCSIM_TEST_LSAN
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace testing_support {
 namespace {
@@ -41,6 +58,10 @@ int above_stdio(int fd) {
 }
 
 constexpr std::string_view kWaiting = "waiting... ";
+
+// How long a reaped child's pipes may stay open (held by a grandchild) before
+// the test goes on without the rest of its output.
+constexpr Millis kPipeCloseWait{5000};
 
 // Position of the n-th (1-based) occurrence of needle, or npos.
 size_t nth_occurrence(std::string_view text, std::string_view needle, int n) {
@@ -78,7 +99,10 @@ std::string RequestHeader(std::string_view verb, std::string_view field) {
   return h;
 }
 
+std::string PutHeader(size_t len) { return RequestHeader("PUT", std::to_string(len)); }
+
 int CountOccurrences(std::string_view text, std::string_view needle) {
+  if (needle.empty()) return 0;
   int n = 0;
   for (size_t pos = text.find(needle); pos != std::string_view::npos;
        pos = text.find(needle, pos + needle.size())) {
@@ -87,12 +111,137 @@ int CountOccurrences(std::string_view text, std::string_view needle) {
   return n;
 }
 
+// ---- ChildProcess::Stream ----
+
+// One pipe from the child, drained by a thread of its own. The text is kept
+// up to kKeep bytes (the oldest part goes first); the marker is counted as it
+// streams by, so that its count stays right when text is dropped.
+class ChildProcess::Stream {
+ public:
+  Stream(int fd, std::string_view marker) : fd_(fd), marker_(marker) {
+    if (pipe2(wake_, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~Stream() {
+    const char stop = 's';
+    if (write(wake_[1], &stop, 1) != 1) {
+      // The thread also ends at the end of the stream.
+    }
+    thread_.join();
+    close(wake_[0]);
+    close(wake_[1]);
+    close(fd_);
+  }
+  Stream(const Stream &) = delete;
+  Stream &operator=(const Stream &) = delete;
+
+  std::string Text() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return text_;
+  }
+
+  std::string WaitFor(std::string_view needle, int times, Millis timeout) {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait_for(lock, timeout, [&] {
+      return ended_ || needle.empty() || CountOccurrences(text_, needle) >= times;
+    });
+    return text_;
+  }
+
+  bool WaitForMarkers(int n, Millis timeout) {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait_for(lock, timeout, [&] { return ended_ || markers_ >= n; });
+    return markers_ >= n;
+  }
+
+  // Waits until the writing side has closed; false on time-out.
+  bool WaitForEnd(Millis timeout) {
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_for(lock, timeout, [&] { return ended_; });
+  }
+
+  int Markers() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return markers_;
+  }
+
+  int Dropped() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return dropped_;
+  }
+
+ private:
+  static constexpr size_t kKeep = 4u << 20;
+
+  void Run() {
+    char buf[65536];
+    for (;;) {
+      pollfd p[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+      if (poll(p, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        break;
+      }
+      if (p[1].revents != 0) break;
+      const ssize_t n = read(fd_, buf, sizeof buf);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n <= 0) break;
+      Append(std::string_view(buf, static_cast<size_t>(n)));
+    }
+    std::lock_guard<std::mutex> lock(mu_);
+    ended_ = true;
+    cv_.notify_all();
+  }
+
+  void Append(std::string_view chunk) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!marker_.empty()) {
+      // The tail is one byte shorter than the marker: a marker that straddles
+      // two reads is counted once, in the read that completes it.
+      const std::string joined = tail_ + std::string(chunk);
+      markers_ += CountOccurrences(joined, marker_);
+      const size_t keep = marker_.size() - 1;
+      tail_ = joined.size() > keep ? joined.substr(joined.size() - keep) : joined;
+    }
+    text_.append(chunk);
+    if (text_.size() > kKeep) {
+      size_t cut = text_.size() - kKeep / 2;
+      if (!marker_.empty()) {
+        // Cut in front of a marker, so that none is split.
+        const size_t at = text_.find(marker_, cut);
+        if (at != std::string::npos) cut = at;
+        dropped_ += CountOccurrences(std::string_view(text_).substr(0, cut), marker_);
+      }
+      text_.erase(0, cut);
+    }
+    cv_.notify_all();
+  }
+
+  const int fd_;
+  int wake_[2] = {-1, -1};
+  const std::string marker_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::string text_;
+  std::string tail_;
+  int markers_ = 0;
+  int dropped_ = 0;
+  bool ended_ = false;
+  std::thread thread_;
+};
+
 // ---- ChildProcess ----
 
 ChildProcess::ChildProcess(std::function<int()> body)
-    : ChildProcess(std::move(body), -1) {}
+    : ChildProcess(std::move(body), -1, "", "") {}
 
-ChildProcess::ChildProcess(std::function<int()> body, int keep_fd) {
+ChildProcess::ChildProcess(std::function<int()> body, int keep_fd,
+                           const std::string &work_dir, std::string_view marker) {
+  if (work_dir.empty()) {
+    own_dir_.emplace();
+    dir_ = own_dir_->path();
+  } else {
+    dir_ = work_dir;
+  }
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
   if (pipe2(err, O_CLOEXEC) != 0) {
@@ -120,92 +269,64 @@ ChildProcess::ChildProcess(std::function<int()> body, int keep_fd) {
     }
     if (keep_fd >= 0 && keep_fd != 3) dup2(keep_fd, 3);
     close_range(keep_fd >= 0 ? 4 : 3, ~0U, 0);
-    if (chdir(dir_.path().c_str()) != 0) _exit(126);
+    if (chdir(dir_.c_str()) != 0) _exit(126);
     const int rc = body();
     fflush(nullptr);
     _exit(rc);
   }
   close(out[1]);
   close(err[1]);
-  out_.fd = out[0];
-  err_.fd = err[0];
-  fcntl(out_.fd, F_SETFL, O_NONBLOCK);
-  fcntl(err_.fd, F_SETFL, O_NONBLOCK);
+  out_ = std::make_unique<Stream>(out[0], marker);
+  err_ = std::make_unique<Stream>(err[0], "");
 }
 
-ChildProcess::~ChildProcess() {
-  Stop();
-  if (out_.fd >= 0) close(out_.fd);
-  if (err_.fd >= 0) close(err_.fd);
+ChildProcess::~ChildProcess() { Stop(); }
+
+std::string ChildProcess::Output() { return out_->Text(); }
+
+std::string ChildProcess::Stderr() { return err_->Text(); }
+
+std::string ChildProcess::WaitForOutput(std::string_view needle, Millis timeout,
+                                        int times) {
+  return out_->WaitFor(needle, times, timeout);
 }
 
-bool ChildProcess::Pump(stream &s, Millis timeout) {
-  if (s.fd < 0) return false;
-  pollfd p{};
-  p.fd = s.fd;
-  p.events = POLLIN;
-  const int r = poll(&p, 1, static_cast<int>(timeout.count()));
-  if (r <= 0) return true;
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = read(s.fd, buf, sizeof buf);
-    if (n > 0) {
-      s.text.append(buf, static_cast<size_t>(n));
-      continue;
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
-    close(s.fd);
-    s.fd = -1;
-    return false;
+std::string ChildProcess::WaitForStderr(std::string_view needle, Millis timeout,
+                                        int times) {
+  return err_->WaitFor(needle, times, timeout);
+}
+
+int ChildProcess::MarkerCount() { return out_->Markers(); }
+
+int ChildProcess::DroppedMarkers() { return out_->Dropped(); }
+
+bool ChildProcess::WaitForMarkers(int n, Millis timeout) {
+  return out_->WaitForMarkers(n, timeout);
+}
+
+bool ChildProcess::Alive() {
+  if (pid_ <= 0 || reaped_) return false;
+  int status = 0;
+  const pid_t r = waitpid(pid_, &status, WNOHANG);
+  if (r == pid_) {
+    reaped_ = true;
+    status_ = status;
   }
-}
-
-std::string ChildProcess::WaitFor(stream &s, std::string_view needle, Millis timeout) {
-  const auto deadline = Clock::now() + timeout;
-  Pump(s, Millis(0));
-  while (s.text.find(needle) == std::string::npos && s.fd >= 0) {
-    const int left = millis_left(deadline);
-    if (left == 0) break;
-    Pump(s, Millis(left));
-  }
-  return s.text;
-}
-
-std::string ChildProcess::Output() {
-  Pump(out_, Millis(0));
-  return out_.text;
-}
-
-std::string ChildProcess::Stderr() {
-  Pump(err_, Millis(0));
-  return err_.text;
-}
-
-std::string ChildProcess::WaitForOutput(std::string_view needle, Millis timeout) {
-  return WaitFor(out_, needle, timeout);
-}
-
-std::string ChildProcess::WaitForStderr(std::string_view needle, Millis timeout) {
-  return WaitFor(err_, needle, timeout);
+  return r == 0;
 }
 
 std::optional<int> ChildProcess::WaitForExit(Millis timeout) {
-  if (reaped_) return status_;
   const auto deadline = Clock::now() + timeout;
-  for (;;) {
-    // Keep the pipes drained, so that a chatty child is not stuck writing.
-    Pump(out_, Millis(0));
-    Pump(err_, Millis(0));
-    int status = 0;
-    const pid_t r = waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
-      reaped_ = true;
-      status_ = status;
-      return status_;
-    }
-    if (r < 0 || Clock::now() >= deadline) return std::nullopt;
-    std::this_thread::sleep_for(Millis(5));
+  while (Alive()) {
+    if (Clock::now() >= deadline) return std::nullopt;
+    // Polls the child's state; no timing is guessed here.
+    std::this_thread::sleep_for(Millis(2));
   }
+  if (!reaped_) return std::nullopt;
+  // What the child wrote before it ended is read once its pipes close.
+  out_->WaitForEnd(kPipeCloseWait);
+  err_->WaitForEnd(kPipeCloseWait);
+  return status_;
 }
 
 void ChildProcess::Stop() {
@@ -216,26 +337,52 @@ void ChildProcess::Stop() {
   }
   reaped_ = true;
   status_ = status;
-  // The child is gone: collect what it wrote before it died.
-  while (Pump(out_, Millis(0)) && out_.fd >= 0) {
-  }
-  while (Pump(err_, Millis(0)) && err_.fd >= 0) {
-  }
+  out_->WaitForEnd(kPipeCloseWait);
+  err_->WaitForEnd(kPipeCloseWait);
+}
+
+int ChildProcess::DescriptorCount() const {
+  const std::string path = "/proc/" + std::to_string(pid_) + "/fd";
+  DIR *d = opendir(path.c_str());
+  if (d == nullptr) return -1;
+  int n = 0;
+  while (const dirent *e = readdir(d))
+    if (e->d_name[0] != '.') ++n;
+  closedir(d);
+  return n;
+}
+
+long ChildProcess::ResidentKiB() const {
+  std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  return -1;
+}
+
+bool ChildProcess::SetDescriptorLimit(rlim_t soft) {
+  rlimit lim{};
+  if (prlimit(pid_, RLIMIT_NOFILE, nullptr, &lim) != 0) return false;
+  lim.rlim_cur = soft;
+  return prlimit(pid_, RLIMIT_NOFILE, &lim, nullptr) == 0;
 }
 
 // ---- ServerProcess ----
 
 ServerProcess::ServerProcess(std::function<void()> setup)
-    : ServerProcess(make_listener(), std::move(setup)) {}
+    : ServerProcess(make_listener(), "", std::move(setup)) {}
+
+ServerProcess::ServerProcess(const std::string &dir, std::function<void()> setup)
+    : ServerProcess(make_listener(), dir, std::move(setup)) {}
 
 ServerProcess::ServerProcess(std::pair<int, std::uint16_t> listener,
-                             std::function<void()> setup)
+                             const std::string &dir, std::function<void()> setup)
     : ChildProcess(
           [setup = std::move(setup)]() -> int {
             if (setup) setup();
             tcp1_serve(3);
           },
-          listener.first),
+          listener.first, dir, kWaiting),
       port_(listener.second) {
   // Only the child serves: with the parent's copy closed, connections are
   // refused once the child is gone.
@@ -244,23 +391,70 @@ ServerProcess::ServerProcess(std::pair<int, std::uint16_t> listener,
 
 ServerProcess::~ServerProcess() = default;
 
+ifc::endpoint ServerProcess::endpoint() const {
+  ifc::endpoint ep;
+  ep.port = port_;
+  return ep;
+}
+
 bool ServerProcess::WaitForRequests(int n, Millis timeout) {
-  const auto deadline = Clock::now() + timeout;
-  for (;;) {
-    if (CountOccurrences(Output(), kWaiting) >= n + 1) return true;
-    const int left = millis_left(deadline);
-    if (left == 0) return false;
-    if (!PumpOutput(Millis(left))) return CountOccurrences(Output(), kWaiting) >= n + 1;
-  }
+  return WaitForMarkers(n + 1, timeout);
 }
 
 std::string ServerProcess::RequestOutput(int n) {
   const std::string text = Output();
-  const size_t begin = nth_occurrence(text, kWaiting, n);
+  const int kept = n - DroppedMarkers();
+  if (kept < 1) return "";
+  const size_t begin = nth_occurrence(text, kWaiting, kept);
   if (begin == std::string::npos) return "";
-  const size_t end = nth_occurrence(text, kWaiting, n + 1);
+  const size_t end = nth_occurrence(text, kWaiting, kept + 1);
   if (end == std::string::npos) return "";
   return text.substr(begin + kWaiting.size(), end - begin - kWaiting.size());
+}
+
+std::string ServerProcess::Get(std::string_view name) const {
+  const ifc::get_result r = ifc::get(endpoint(), name);
+  if (r.error != ifc::client_error::none) {
+    return "<error: " + std::string(ifc::client_error_name(r.error)) + ": " + r.message +
+           ">";
+  }
+  if (r.length < 0) return "<len " + std::to_string(r.length) + ">";
+  return r.reply;
+}
+
+bool ServerProcess::Put(std::string_view name, std::string_view text) const {
+  return ifc::put(endpoint(), name, text).error == ifc::client_error::none;
+}
+
+bool ServerProcess::PutPayload(std::string_view payload) const {
+  return ifc::put_payload(endpoint(), payload).error == ifc::client_error::none;
+}
+
+int ServerProcess::LeakCheck(Millis timeout) {
+  if (!Alive()) return -1;
+  kill(pid(), SIGUSR1);
+  const std::optional<int> status = WaitForExit(timeout);
+  if (!status) return -1;
+  return WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
+}
+
+void LeakCheckOnSigusr1() {
+  struct sigaction sa {};
+  sa.sa_handler = [](int) {
+    int status = 0;
+#ifdef IFCSIM_TEST_LSAN
+    status = __lsan_do_recoverable_leak_check() ? 23 : 0;
+#endif
+    _exit(status);
+  };
+  sigaction(SIGUSR1, &sa, nullptr);
+}
+
+void LimitOwnDescriptors(rlim_t soft) {
+  rlimit lim{};
+  getrlimit(RLIMIT_NOFILE, &lim);
+  lim.rlim_cur = soft;
+  setrlimit(RLIMIT_NOFILE, &lim);
 }
 
 // ---- RawConnection ----
