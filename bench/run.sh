@@ -179,7 +179,7 @@ if [[ -z ${IFCSIM_BENCH_ONLY:-} || " $IFCSIM_BENCH_ONLY " == *" client "* ]]; th
   for bytes in 25 554; do
     for c in 1 4; do
       say "client ifc_get ${bytes} B c=$c"
-      lg -c "$c" -n 10000 -w 200 -T 8 -k 10 --tag "client_$bytes" \
+      lg -c "$c" -n 20000 -w 200 -k 40 --tag "client_$bytes" \
         --target lib "$bport" --get "$bytes" --expect "$bytes" --lib \
         --target own "$bport" --get "$bytes" --expect "$bytes" >"$work/client.out" || true
       cat "$work/client.out" >>"$work/runs.log"
