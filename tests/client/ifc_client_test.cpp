@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/scripted_server.hpp"
@@ -46,42 +46,27 @@ TEST(IfcClient, TalksToTheServer) {
   EXPECT_EQ(read_file(server.file("cgi.log")), "one two");
 }
 
+// What the C client cannot be given (a NUL inside a name, a host that does
+// not fit), and what it refuses, are usage errors with a message.
 TEST(IfcClient, RequestsThatCannotBeSentAreUsageErrors) {
   ifc::endpoint ep;
   ep.port = 1;  // never reached
   ifc::endpoint long_host = ep;
   long_host.host = std::string(256, 'h');
+  auto result = [](const auto &r) { return std::pair{r.error, r.message}; };
   const struct {
     const char *name;
-    std::function<ifc::put_result()> call;
+    std::pair<client_error, std::string> result;
   } cases[] = {
-      {"GET name of 21 characters",
-       [&] {
-         const auto r = ifc::get(ep, std::string(21, 'n'));
-         return ifc::put_result{r.error, r.message};
-       }},
-      {"GET name with a NUL",
-       [&] {
-         const auto r = ifc::get(ep, "IFC_get\0stat"s);
-         return ifc::put_result{r.error, r.message};
-       }},
-      {"host name of 256 characters",
-       [&] {
-         const auto r = ifc::get(long_host, "IFC_get_stat");
-         return ifc::put_result{r.error, r.message};
-       }},
-      {"payload of 256001 bytes",
-       [&] { return ifc::put_payload(ep, std::string(256001, 'p')); }},
-      {"PUT name with a NUL", [&] { return ifc::put(ep, "app\0end"s, "x"); }},
-      {"PUT name of 21 characters",
-       [&] { return ifc::put(ep, std::string(21, 'n'), "x"); }},
+      {"GET name with a NUL", result(ifc::get(ep, "IFC_get\0stat"s))},
+      {"host of 256 characters", result(ifc::get(long_host, "IFC_get_stat"))},
+      {"PUT name with a NUL", result(ifc::put(ep, "app\0end"s, "x"))},
       {"PUT text one byte too long",
-       [&] { return ifc::put(ep, "append_log", std::string(256000 - 10, 't')); }},
+       result(ifc::put(ep, "append_log", std::string(256000 - 10, 't')))},
   };
   for (const auto &c : cases) {
-    const ifc::put_result r = c.call();
-    EXPECT_EQ(r.error, client_error::usage) << c.name;
-    EXPECT_NE(r.message, "") << c.name;
+    EXPECT_EQ(c.result.first, client_error::usage) << c.name;
+    EXPECT_NE(c.result.second, "") << c.name;
   }
 }
 

