@@ -309,8 +309,8 @@ Examples:
 server would store as 0, ignore in whole or in part, or that names an item
 the command does not know is refused (exit 2) with what the server would
 make of it; --force sends it all the same. Success means the server answered
-"FIN": the text arrived. The server itself reports nothing about what a
-command made of a text: check with a GET.
+"FIN" and then closed, which it does once the command has run. The server
+itself reports nothing about what a command made of a text: check with a GET.
 
 Examples:
   ifcctl put IFC_set_to_tw_2 'to:95 tw:250'
