@@ -21,7 +21,7 @@ int64_t axis_top(int64_t top, int ticks, int64_t *step) {
 
 void histogram_svg(html &out, const ifc_histogram &h, markup id, std::string_view label,
                    bool small) {
-  const int width = small ? 300 : 620;
+  const int width = small ? 300 : 560;
   const int height = small ? 150 : 280;
   const int left = small ? 34 : 56, right = 8, top_margin = 10;
   const int bottom = small ? 22 : 44;

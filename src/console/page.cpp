@@ -82,13 +82,13 @@ constexpr markup kStyle =
     "th,td{border:1px solid #c5ced8;padding:.15em .5em;text-align:right}"
     "th{background:#e4e9ef}td.name,th.name{text-align:left}"
     "td.edit{background:#fff7dd}"
-    "input[type=text]{width:6em;text-align:right}input.wide{width:24em;text-align:left}"
+    "input[type=text]{width:4.5em;text-align:right}input.wide{width:24em;text-align:left}"
     "form{margin:.5em 0}fieldset{background:#fff;border:1px solid #c5ced8;margin:.6em 0}"
     ".hint{color:#5b6b7c;font-size:.9em}.notice{background:#e3f4e1;padding:.4em .8em}"
     ".error{background:#fbe3e1;padding:.6em 1em}"
     ".row{display:flex;flex-wrap:wrap;gap:1.5em;align-items:flex-start}"
     "svg{background:#fff;border:1px solid #c5ced8}"
-    ".flags td.on{background:#cfe8c9}"
+    ".flags td{text-align:center}.flags td.on{background:#cfe8c9}"
     "</style>";
 
 }  // namespace
