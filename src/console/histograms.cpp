@@ -95,23 +95,14 @@ void side(html &h, const char *which, const char *side_word, int32_t colour,
   h.num(hist.n3) << "</td><td>";
   h.num(hist.n4) << "</td></tr></table>";
 
-  h << "<form method=\"post\" action=\"histograms.cgi\"";
-  h.attr("id", "select-" + w) << "><input type=\"hidden\" name=\"action\" "
-                                 "value=\"select\"><input type=\"hidden\" name=\"side\"";
+  form_start(h, "select-" + w, kFile, "select");
+  h << "<input type=\"hidden\" name=\"side\"";
   h.attr("value", side_word) << "><label>item ";
   item_select(h, "item", w + "-item", item);
   h << "</label> <label>colour ";
   colour_select(h, "colour", w + "-colour", colour);
   h << "</label> <button type=\"submit\"";
   h.attr("id", "select-" + w + "-save") << ">Show</button></form></section>\n";
-}
-
-const char *notice_for(const std::string &done) {
-  if (done == "select")
-    return "Selection saved. The histograms below are read back from the controller.";
-  if (done == "clear") return "The clear request was delivered to the controller.";
-  if (done == "set") return "The set request was delivered to the controller.";
-  return "";
 }
 
 response show(const request &rq) {
@@ -124,25 +115,28 @@ response show(const request &rq) {
   if (ctl.failed()) return ctl.failure(kFile, kFile);
 
   page p(kFile);
-  fields query(rq.query);
-  if (query.has("done")) p.notice(notice_for(query.text("done")));
+  p.notice(done_of(rq),
+           {{"select",
+             "Selection saved. The histograms below are read back from the controller."},
+            {"clear", "The clear request was delivered to the controller."},
+            {"set", "The set request was delivered to the controller."}});
   html &h = p.out();
   h << "<div class=\"row\">";
   side(h, "left", "LEFT", sel.left_colour, sel.left_item, left);
   side(h, "right", "RIGHT", sel.right_colour, sel.right_item, right);
   h << "</div>\n";
 
-  h << "<h2>Clear a histogram</h2><form id=\"clear-form\" method=\"post\" "
-       "action=\"histograms.cgi\"><input type=\"hidden\" name=\"action\" value=\"clear\">"
-       "<label>colour ";
+  h << "<h2>Clear a histogram</h2>";
+  form_start(h, "clear-form", kFile, "clear");
+  h << "<label>colour ";
   colour_select(h, "colour", "clear-colour", sel.left_colour);
   h << "</label> <label>item ";
   item_select(h, "item", "clear-item", sel.left_item);
   h << "</label> <button id=\"clear-send\" type=\"submit\">Clear</button></form>\n";
 
-  h << "<h2>Set up the histograms</h2><form id=\"set-form\" method=\"post\" "
-       "action=\"histograms.cgi\"><input type=\"hidden\" name=\"action\" value=\"set\">"
-       "<p>Left: <label>colour ";
+  h << "<h2>Set up the histograms</h2>";
+  form_start(h, "set-form", kFile, "set");
+  h << "<p>Left: <label>colour ";
   colour_select(h, "lc", "lc", sel.left_colour);
   h << "</label> <label>item ";
   item_select(h, "litem", "litem", sel.left_item);
@@ -170,8 +164,7 @@ const char *longest(const std::string *values, const char *const *names, int cou
 }
 
 response change(const request &rq) {
-  fields form(rq.body);
-  form.only(known_field);
+  fields form(rq.body, known_field);
   int action = form.ok() ? form.choice("action", kActions, 3) : -1;
   if (!form.ok()) return form.error(kFile);
 

@@ -18,34 +18,26 @@ bool known_field(std::string_view name) {
   return name == "action" || name == "text" || name == "note";
 }
 
-const char *notice_for(const std::string &done) {
-  if (done == "btnstat") return "The button text was delivered to the controller.";
-  if (done == "log") return "The note was added to the controller's log.";
-  return "";
-}
-
 response show(const request &rq) {
   page p(kFile);
-  fields query(rq.query);
-  if (query.has("done")) p.notice(notice_for(query.text("done")));
-  p.out()
-      << "<h2>Let-off button</h2><form id=\"btnstat-form\" method=\"post\" "
-         "action=\"letoff.cgi\"><input type=\"hidden\" name=\"action\" "
-         "value=\"btnstat\"><label>button text <input type=\"text\" class=\"wide\" "
-         "name=\"text\" id=\"text\"></label> <button id=\"btnstat-send\" "
-         "type=\"submit\">Send</button></form><p class=\"hint\">The controller prints "
-         "the text on its standard output.</p>\n"
-         "<h2>Log note</h2><form id=\"log-form\" method=\"post\" action=\"letoff.cgi\">"
-         "<input type=\"hidden\" name=\"action\" value=\"log\"><label>note <input "
-         "type=\"text\" class=\"wide\" name=\"note\" id=\"note\"></label> <button "
-         "id=\"log-send\" type=\"submit\">Add to log</button></form><p class=\"hint\">"
-         "The note goes to the controller's cgi.log as one line.</p>\n";
+  p.notice(done_of(rq), {{"btnstat", "The button text was delivered to the controller."},
+                         {"log", "The note was added to the controller's log."}});
+  html &h = p.out();
+  h << "<h2>Let-off button</h2>";
+  form_start(h, "btnstat-form", kFile, "btnstat");
+  h << "<label>button text <input type=\"text\" class=\"wide\" name=\"text\" "
+       "id=\"text\"></label> <button id=\"btnstat-send\" type=\"submit\">Send</button>"
+       "</form><p class=\"hint\">The controller prints the text on its standard output."
+       "</p>\n<h2>Log note</h2>";
+  form_start(h, "log-form", kFile, "log");
+  h << "<label>note <input type=\"text\" class=\"wide\" name=\"note\" id=\"note\">"
+       "</label> <button id=\"log-send\" type=\"submit\">Add to log</button></form>"
+       "<p class=\"hint\">The note goes to the controller's cgi.log as one line.</p>\n";
   return p.finish();
 }
 
 response change(const request &rq) {
-  fields form(rq.body);
-  form.only(known_field);
+  fields form(rq.body, known_field);
   int action = form.ok() ? form.choice("action", kActions, 2) : -1;
   const char *field = action == 0 ? "text" : "note";
   std::string text = form.ok() ? form.text(field, kMaxText) : std::string();

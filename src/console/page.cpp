@@ -176,10 +176,22 @@ void page::begin(std::string_view file, std::string_view heading, int refresh_se
   out_.text(heading) << "</h1>\n";
 }
 
-void page::notice(std::string_view text) {
-  if (text.empty()) return;
-  out_ << "<p id=\"notice\" class=\"notice\">";
-  out_.text(text) << "</p>\n";
+void page::notice(std::string_view done, std::initializer_list<done_note> notes) {
+  for (const done_note &n : notes) {
+    if (done.empty() || n.done != done) continue;
+    out_ << "<p id=\"notice\" class=\"notice\">";
+    out_.text(n.text) << "</p>\n";
+    return;
+  }
+}
+
+void form_start(html &h, std::string_view id, std::string_view file,
+                std::string_view action) {
+  h << "<form method=\"post\"";
+  h.attr("id", id).attr("action", file) << ">";
+  if (action.empty()) return;
+  h << "<input type=\"hidden\" name=\"action\"";
+  h.attr("value", action) << ">";
 }
 
 response page::finish(int status) {

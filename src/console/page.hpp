@@ -7,6 +7,7 @@
 // server or the request cannot end up in a page unescaped.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,16 @@ struct page_info {
 extern const page_info pages[];
 extern const int page_count;
 
+// What a page says after a change: the text for the word of ?done= that
+// the change's redirect carried.
+struct done_note {
+  std::string_view done, text;
+};
+inline constexpr done_note kSavedNote{
+    "saved", "Saved. The values below are read back from the controller."};
+inline constexpr done_note kUnchangedNote{"unchanged",
+                                          "Nothing had changed; nothing was sent."};
+
 // A page of the console: head, style and navigation are written by the
 // constructor, the closing markup by finish(). refresh_seconds > 0 makes the
 // browser reload the page that often.
@@ -65,14 +76,20 @@ class page {
   explicit page(std::string_view file, int refresh_seconds = 0);
   page(std::string_view file, std::string_view heading);
   html &out() { return out_; }
-  // A line under the heading; empty text writes nothing.
-  void notice(std::string_view text);
+  // The note of notes whose word is done, under the heading; nothing for
+  // any other word.
+  void notice(std::string_view done, std::initializer_list<done_note> notes);
   response finish(int status = 200);
 
  private:
   void begin(std::string_view file, std::string_view heading, int refresh_seconds);
   html out_;
 };
+
+// Opens a form that posts to file, with the hidden field action=action
+// when action is given.
+void form_start(html &h, std::string_view id, std::string_view file,
+                std::string_view action = {});
 
 // 303 to a URL relative to the program (e.g. "targets.cgi?done=saved"), so
 // that the page is reloaded with a GET; the body links to it as well.

@@ -168,6 +168,11 @@ void fields::fail(std::string_view field, std::string_view why) {
   why_ = why;
 }
 
+std::string done_of(const request &rq) {
+  fields query(rq.query);
+  return query.has("done") ? query.text("done", 32) : std::string();
+}
+
 int serve(const page_program &program) {
   request rq;
   const char *verb = env("REQUEST_METHOD");

@@ -40,6 +40,10 @@ number_error parse_int32(std::string_view text, int32_t *out);
 class fields {
  public:
   explicit fields(std::string_view form) : form_(form) {}
+  // The fields of a change: any field that known() refuses is a failure.
+  fields(std::string_view form, bool (*known)(std::string_view name)) : form_(form) {
+    only(known);
+  }
 
   bool has(const char *name) const;
   // The decoded value, at most max_length bytes.
@@ -64,6 +68,9 @@ class fields {
   bool failed_ = false;
   std::string field_, why_;
 };
+
+// The word of ?done= that a change's redirect carried, or "".
+std::string done_of(const request &rq);
 
 // A page program: show answers GET and HEAD; change, when given, answers a
 // POST whose origin and body have passed the checks.

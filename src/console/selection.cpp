@@ -30,17 +30,6 @@ bool known_field(std::string_view name) {
   return false;
 }
 
-const char *notice_for(const std::string &done) {
-  if (done == "flags")
-    return "Flags saved. The values below are read back from the controller.";
-  if (done == "clear")
-    return "All flags cleared. The values below are read back from the controller.";
-  if (done == "status")
-    return "Status saved. The values below are read back from the controller.";
-  if (done == "unchanged") return "Nothing had changed; nothing was sent.";
-  return "";
-}
-
 response show(const request &rq) {
   controller ctl;
   pair_list flags, status;
@@ -49,13 +38,18 @@ response show(const request &rq) {
   if (ctl.failed()) return ctl.failure(kFile, kFile);
 
   page p(kFile);
-  fields query(rq.query);
-  if (query.has("done")) p.notice(notice_for(query.text("done")));
+  p.notice(
+      done_of(rq),
+      {{"flags", "Flags saved. The values below are read back from the controller."},
+       {"clear",
+        "All flags cleared. The values below are read back from the controller."},
+       {"status", "Status saved. The values below are read back from the controller."},
+       kUnchangedNote});
   html &h = p.out();
 
-  h << "<h2>Valve selection</h2>\n<form id=\"flags-form\" method=\"post\" "
-       "action=\"selection.cgi\"><input type=\"hidden\" name=\"action\" value=\"flags\">"
-       "<fieldset id=\"flags\" class=\"row\">";
+  h << "<h2>Valve selection</h2>\n";
+  form_start(h, "flags-form", kFile, "flags");
+  h << "<fieldset id=\"flags\" class=\"row\">";
   for (const char *f : kFlags) {
     int32_t v = 0;
     bool known = flags.value(f, &v);
@@ -77,13 +71,13 @@ response show(const request &rq) {
     }
   }
   h << "</fieldset><p><button id=\"flags-save\" type=\"submit\">Save flags</button></p>"
-       "</form>\n<form id=\"clear-form\" method=\"post\" action=\"selection.cgi\">"
-       "<input type=\"hidden\" name=\"action\" value=\"clear\">"
-       "<button id=\"clear-all\" type=\"submit\">Clear all</button></form>\n";
+       "</form>\n";
+  form_start(h, "clear-form", kFile, "clear");
+  h << "<button id=\"clear-all\" type=\"submit\">Clear all</button></form>\n";
 
-  h << "<h2>Status</h2>\n<form id=\"status-form\" method=\"post\" "
-       "action=\"selection.cgi\">"
-       "<input type=\"hidden\" name=\"action\" value=\"status\"><table id=\"status\">";
+  h << "<h2>Status</h2>\n";
+  form_start(h, "status-form", kFile, "status");
+  h << "<table id=\"status\">";
   for (const char *s : kStatus) {
     int32_t v = 0;
     bool known = status.value(s, &v);
@@ -101,8 +95,7 @@ response show(const request &rq) {
 }
 
 response change(const request &rq) {
-  fields form(rq.body);
-  form.only(known_field);
+  fields form(rq.body, known_field);
   int action = form.ok() ? form.choice("action", kActions, 3) : -1;
   if (!form.ok()) return form.error(kFile);
 

@@ -33,14 +33,10 @@ response show(const request &rq) {
   if (ctl.failed()) return ctl.failure(kFile, kFile);
 
   page p(kFile);
-  fields query(rq.query);
-  if (query.has("done"))
-    p.notice(query.text("done") == "saved"
-                 ? "Saved. The values below are read back from the controller."
-                 : "Nothing had changed; nothing was sent.");
+  p.notice(done_of(rq), {kSavedNote, kUnchangedNote});
   html &h = p.out();
-  h << "<form id=\"targets-form\" method=\"post\" action=\"targets.cgi\">"
-       "<table id=\"targets\"><tr><th class=\"name\">colour</th><th>TO</th><th>TW</th>"
+  form_start(h, "targets-form", kFile);
+  h << "<table id=\"targets\"><tr><th class=\"name\">colour</th><th>TO</th><th>TW</th>"
        "</tr>\n";
   for (int c = 1; c <= 6; ++c) {
     h << "<tr><td class=\"name\">";
@@ -64,8 +60,7 @@ response show(const request &rq) {
 }
 
 response change(const request &rq) {
-  fields form(rq.body);
-  form.only(known_field);
+  fields form(rq.body, known_field);
   struct target {
     int colour;
     int32_t to, tw;

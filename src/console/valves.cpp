@@ -89,10 +89,7 @@ response show(const request &rq) {
   if (ctl.failed()) return ctl.failure(kFile, self(colour));
 
   page p(kFile);
-  if (query.has("done"))
-    p.notice(query.text("done") == "saved"
-                 ? "Saved. The values below are read back from the controller."
-                 : "Nothing had changed; nothing was sent.");
+  p.notice(done_of(rq), {kSavedNote, kUnchangedNote});
   html &h = p.out();
   h << "<p id=\"colours\">Edit colour number:";
   for (int c = 1; c <= 6; ++c) {
@@ -107,8 +104,9 @@ response show(const request &rq) {
       h.num(c) << "</a>";
     }
   }
-  h << "</p>\n<form id=\"valves-form\" method=\"post\" action=\"valves.cgi\">"
-       "<input type=\"hidden\" name=\"colour\"";
+  h << "</p>\n";
+  form_start(h, "valves-form", kFile);
+  h << "<input type=\"hidden\" name=\"colour\"";
   h.attr("value", colour) << "><div id=\"valve-grid\" class=\"row\">";
   // Two halves side by side, so that all items fit on one screen.
   const int half = (kItemCount + 1) / 2;
@@ -122,8 +120,7 @@ response show(const request &rq) {
 }
 
 response change(const request &rq) {
-  fields form(rq.body);
-  form.only(known_field);
+  fields form(rq.body, known_field);
   int32_t colour = form.ok() ? colour_of(form) : 1;
   std::string text;
   for (const char *item : kItems) {
