@@ -160,7 +160,7 @@ void page::begin(std::string_view file, std::string_view heading, int refresh_se
   out_ << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">";
   if (refresh_seconds > 0) {
-    out_ << "<meta http-equiv=\"refresh\"";
+    out_ << "<meta id=\"refresh\" http-equiv=\"refresh\"";
     out_.attr("content", refresh_seconds) << ">";
   }
   out_ << "<title>ifcsim console: ";

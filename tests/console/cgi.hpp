@@ -16,9 +16,6 @@
 
 namespace console_test {
 
-inline constexpr char kHost[] = "127.0.0.1:8080";
-inline constexpr char kOrigin[] = "http://127.0.0.1:8080";
-
 struct cgi_response {
   int exit_status = -1;
   int status = 0;
@@ -26,26 +23,23 @@ struct cgi_response {
   std::string body;
 };
 
-// The value of attribute attr of the element with id, or "(no id)".
-inline std::string attr_of(const std::string &html, const std::string &id,
-                           const std::string &attr) {
-  size_t at = html.find(" id=\"" + id + "\"");
-  if (at == std::string::npos) return "(no id)";
+// What a page shows: for "id" the text after the element's opening tag,
+// for "id@attr" the attribute's value ("" for a boolean one, "(none)" when
+// it is not there).
+inline std::string shown(const std::string &html, const std::string &what) {
+  size_t sep = what.find('@');
+  size_t at = html.find(" id=\"" + what.substr(0, sep) + "\"");
+  if (at == std::string::npos) return "(no such id)";
   size_t start = html.rfind('<', at), end = html.find('>', at);
-  std::string tag = html.substr(start, end - start);
-  size_t a = tag.find(" " + attr + "=\"");
-  if (a == std::string::npos) return "(no " + attr + ")";
-  a += attr.size() + 3;
-  return tag.substr(a, tag.find('"', a) - a);
-}
-
-// The text right after the opening tag of the element with id, up to the
-// next tag.
-inline std::string text_of(const std::string &html, const std::string &id) {
-  size_t at = html.find(" id=\"" + id + "\"");
-  if (at == std::string::npos) return "(no id)";
-  size_t start = html.find('>', at) + 1;
-  return html.substr(start, html.find('<', start) - start);
+  if (sep == std::string::npos)
+    return html.substr(end + 1, html.find('<', end) - end - 1);
+  std::string tag = html.substr(start, end - start) + " ",
+              attr = " " + what.substr(sep + 1);
+  size_t a = tag.find(attr + "=\"");
+  if (a != std::string::npos)
+    return tag.substr(a + attr.size() + 2,
+                      tag.find('"', a + attr.size() + 2) - a - attr.size() - 2);
+  return tag.find(attr + " ") != std::string::npos ? "" : "(none)";
 }
 
 inline int32_t int_at(const std::string &bytes, size_t offset) {
@@ -56,24 +50,19 @@ inline int32_t int_at(const std::string &bytes, size_t offset) {
 
 class ConsoleTest : public ::testing::Test {
  protected:
-  // Runs page (e.g. "targets.cgi") with the CGI variables a web server sets
-  // (a POST from the console's own origin), changed by env.
+  // Runs page with the variables a web server sets for a GET of "?query" or
+  // a POST of body from the console's own page, http://127.0.0.1:8080.
+  // Entries of env replace those of the same name; a bare "NAME" removes it.
   cgi_response run(const std::string &page, const std::string &method,
                    const std::string &query, const std::string &body,
                    const std::vector<std::string> &env = {}) {
-    std::vector<std::string> e = {"GATEWAY_INTERFACE=CGI/1.1",
-                                  "REQUEST_METHOD=" + method,
-                                  "QUERY_STRING=" + query,
-                                  "SCRIPT_NAME=/cgi-bin/" + page,
-                                  std::string("HTTP_HOST=") + kHost,
-                                  "IFCSIM_HOST=127.0.0.1",
+    std::vector<std::string> e = {"REQUEST_METHOD=" + method, "QUERY_STRING=" + query,
+                                  "HTTP_HOST=127.0.0.1:8080",
                                   "IFCSIM_PORT=" + std::to_string(server_.port())};
-    if (method == "POST") {
-      e.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
-      e.push_back("CONTENT_TYPE=application/x-www-form-urlencoded");
-      e.push_back(std::string("HTTP_ORIGIN=") + kOrigin);
-    }
-    // "NAME=value" replaces NAME, a bare "NAME" removes it.
+    if (method == "POST")
+      e.insert(e.end(), {"CONTENT_LENGTH=" + std::to_string(body.size()),
+                         "CONTENT_TYPE=application/x-www-form-urlencoded",
+                         "HTTP_ORIGIN=http://127.0.0.1:8080"});
     for (const std::string &x : env) {
       std::string name = x.substr(0, x.find('=')) + "=";
       std::erase_if(e, [&](const std::string &y) { return y.starts_with(name); });
@@ -84,16 +73,13 @@ class ConsoleTest : public ::testing::Test {
     cgi_response r;
     r.exit_status = p.status;
     size_t end = p.out.find("\r\n\r\n");
-    std::string head = p.out.substr(0, end);
     r.body = end == std::string::npos ? "" : p.out.substr(end + 4);
-    for (size_t pos = 0; pos < head.size();) {
-      size_t eol = head.find("\r\n", pos);
-      if (eol == std::string::npos) eol = head.size();
-      std::string line = head.substr(pos, eol - pos);
+    for (size_t pos = 0, eol; pos < end; pos = eol + 2) {
+      eol = p.out.find("\r\n", pos);
+      std::string line = p.out.substr(pos, eol - pos);
       size_t colon = line.find(": ");
       if (colon != std::string::npos)
         r.headers[line.substr(0, colon)] = line.substr(colon + 2);
-      pos = eol + 2;
     }
     r.status = std::atoi(r.headers["Status"].c_str());
     return r;
@@ -106,9 +92,9 @@ class ConsoleTest : public ::testing::Test {
     return run(page, "POST", "", body, env);
   }
 
-  // The requests the server has served since the last call, as "GET name"
-  // or "PUT", and what it printed meanwhile. A marker request of our own
-  // closes the list, so no wait has to guess when the page is done.
+  // The requests served since the last call, "GET name" or "PUT" each, and
+  // what the server printed meanwhile. A marker request of our own closes
+  // the list, so no wait has to guess when the page is done.
   std::vector<std::string> served(std::string *printed = nullptr) {
     static const char kMark[] = "console_test_mark";
     testing_support::RawConnection c(server_.port());
@@ -121,20 +107,15 @@ class ConsoleTest : public ::testing::Test {
       if (out.find(kMark) != std::string::npos) return names;
       size_t at = out.find("connected... ");
       std::string header = at == std::string::npos ? "" : out.substr(at + 13, 23);
-      if (header.starts_with("GET")) {
-        std::string name = header.substr(3);
-        name.erase(name.find_last_not_of(' ') + 1);
-        names.push_back("GET " + name);
-      } else {
-        names.push_back("PUT");
-      }
+      header.erase(header.find_last_not_of(' ') + 1);
+      names.push_back(header.starts_with("GET") ? "GET " + header.substr(3) : "PUT");
       if (printed) *printed += out;
     }
     ADD_FAILURE() << "the marker request was not served";
     return names;
   }
 
-  std::string set_file(const char *name) {
+  std::string file(const char *name) {
     return testing_support::read_file(server_.file(name));
   }
 

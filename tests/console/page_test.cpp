@@ -9,35 +9,31 @@
 namespace console {
 namespace {
 
+std::string repeat(const std::string &s, int n) {
+  std::string out;
+  while (n-- > 0) out += s;
+  return out;
+}
+
 TEST(ConsoleHtml, EscapesTextAndAttributes) {
   static const struct {
     const char *name;
     std::string in, out;
   } cases[] = {
       {"markup", "<b onclick='x'>&\"", "&lt;b onclick=&#39;x&#39;&gt;&amp;&quot;"},
-      {"plain", "sub1_on", "sub1_on"},
       {"a NUL byte", std::string("a\0b", 3),
        "a\xEF\xBF\xBD"
        "b"},
-      {"longer than one piece", std::string(1500, '<'),
-       [] {
-         std::string s;
-         for (int i = 0; i < 1500; ++i) s += "&lt;";
-         return s;
-       }()},
+      {"longer than one piece", repeat("<", 1500), repeat("&lt;", 1500)},
   };
   for (const auto &c : cases) {
     html h;
-    h.text(c.in);
-    EXPECT_EQ(h.str(), c.out) << c.name;
-    html a;
-    a.attr("value", c.in);
-    EXPECT_EQ(a.str(), " value=\"" + c.out + "\"") << c.name;
+    h.text(c.in).attr("value", c.in);
+    EXPECT_EQ(h.str(), c.out + " value=\"" + c.out + "\"") << c.name;
   }
   html n;
-  n << "<td>";
-  n.num(-2147483648LL).fixed(4.649999, 2) << "</td>";
-  EXPECT_EQ(n.str(), "<td>-21474836484.65</td>");
+  n.num(-2147483648LL).fixed(4.649999, 2);
+  EXPECT_EQ(n.str(), "-21474836484.65");
 }
 
 TEST(ConsoleSeeOther, RedirectsWithoutSplittingTheHeader) {

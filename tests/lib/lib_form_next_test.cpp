@@ -27,6 +27,7 @@ std::vector<std::string> walk(const std::string &form, int name_capacity = 16,
 }
 
 TEST(CgiFormNext, WalksEveryFieldInOrder) {
+  // clang-format off
   static const struct {
     const char *name, *form;
     std::vector<std::string> fields;
@@ -43,6 +44,7 @@ TEST(CgiFormNext, WalksEveryFieldInOrder) {
       {"value too long, name kept", "a=0123456789abcdefXYZ&b=1", {"a!-7", "b=1"}},
       {"name too long", "0123456789abcdefXYZ=1&b=1", {"!-7", "b=1"}},
   };
+  // clang-format on
   for (const auto &c : cases) EXPECT_EQ(walk(c.form), c.fields) << c.name;
 }
 
