@@ -27,17 +27,21 @@ constexpr int kFinSize = 3;
 constexpr int kDefaultTimeoutMs = kWaitSeconds * 1000;
 constexpr int kLargestTimeoutMs = 3600000;
 
-long long now_ms() {
+// Deadlines are kept in microseconds, and a wait rounds what is left up to
+// whole milliseconds, so that no wait ends before its time.
+long long now_us() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+  return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
 }
+
+long long deadline_after(int timeout_ms) { return now_us() + timeout_ms * 1000LL; }
 
 // Waits until fd is ready for events or the deadline passes. A signal only
 // interrupts the wait: it is resumed with the time that is left.
 int wait_ready(int fd, short events, long long deadline) {
   for (;;) {
-    long long left = deadline - now_ms();
+    long long left = (deadline - now_us() + 999) / 1000;
     if (left < 0) left = 0;
     pollfd p;
     p.fd = fd;
@@ -53,7 +57,7 @@ int wait_ready(int fd, short events, long long deadline) {
 // Sends all n bytes within timeout_ms. MSG_NOSIGNAL: a vanished server is
 // EPIPE here, never a signal that ends the CGI program.
 int send_all(int fd, const char *data, int n, int timeout_ms) {
-  const long long deadline = now_ms() + timeout_ms;
+  const long long deadline = deadline_after(timeout_ms);
   int done = 0;
   while (done < n) {
     const ssize_t r = send(fd, data + done, static_cast<size_t>(n - done), MSG_NOSIGNAL);
@@ -77,7 +81,7 @@ int send_all(int fd, const char *data, int n, int timeout_ms) {
 // IFC_ECLOSED. The wait comes first: the bytes are an answer, so they are
 // seldom there already.
 int recv_exact(int fd, char *data, int n, int timeout_ms) {
-  const long long deadline = now_ms() + timeout_ms;
+  const long long deadline = deadline_after(timeout_ms);
   int done = 0;
   while (done < n) {
     const int w = wait_ready(fd, POLLIN, deadline);
@@ -106,8 +110,8 @@ void close_keep_errno(int fd) {
 // server is IFC_ECONNECT, with errno telling why.
 int connect_to(const sockaddr *addr, socklen_t len, int timeout_ms, int *fd_out) {
   const int fd = socket(addr->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return IFC_ESYSTEM;
-  const long long deadline = now_ms() + timeout_ms;
+  if (fd < 0) return errno == EAFNOSUPPORT ? IFC_ECONNECT : IFC_ESYSTEM;
+  const long long deadline = deadline_after(timeout_ms);
   // A non-blocking connect that a signal interrupts goes on in the
   // background, like one in progress.
   if (connect(fd, addr, len) != 0) {
@@ -298,7 +302,7 @@ int read_token(int fd, int timeout_ms, token *t) {
 // The server closes once the command behind "FIN" has run: waits for that,
 // at most timeout_ms. A reset counts as the close; any byte is a fault.
 int wait_for_close(int fd, int timeout_ms) {
-  const long long deadline = now_ms() + timeout_ms;
+  const long long deadline = deadline_after(timeout_ms);
   for (;;) {
     const int w = wait_ready(fd, POLLIN, deadline);
     if (w != 0) return w;

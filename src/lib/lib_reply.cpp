@@ -30,7 +30,8 @@ bool read_int32(const char **p, const char *end, int32_t *out) {
 
 // A number written with "%.2f": digits, a point and two decimals. Built as
 // one integer divided once by 100, which rounds to the double nearest the
-// text while the digits fit a double's 53 bits.
+// text: up to 13 digits before the point, all 15 fit a double exactly. Not
+// strtod: a CGI program's locale could make the point a comma.
 bool read_two_decimals(const char **p, const char *end, double *out) {
   const char *s = *p;
   const bool negative = s < end && *s == '-';
@@ -38,7 +39,7 @@ bool read_two_decimals(const char **p, const char *end, double *out) {
   const char *digits = s;
   long long v = 0;
   for (; s < end && *s >= '0' && *s <= '9'; ++s) {
-    if (s - digits >= 15) return false;
+    if (s - digits >= 13) return false;
     v = v * 10 + (*s - '0');
   }
   if (s == digits || end - s < 3 || s[0] != '.') return false;
