@@ -112,6 +112,31 @@ int cgi_form_value(const char *form, int length, const char *name, char *out,
   return IFC_EMISSING;
 }
 
+int cgi_form_next(const char *form, int length, int *pos, char *name, int name_capacity,
+                  char *value, int value_capacity) {
+  if (form == nullptr || pos == nullptr || name == nullptr || value == nullptr ||
+      length < 0 || name_capacity < 1 || value_capacity < 1 || *pos < 0 || *pos > length)
+    return IFC_EUSAGE;
+  name[0] = '\0';
+  value[0] = '\0';
+  const char *end = form + length;
+  const char *field = form + *pos;
+  while (field < end && *field == '&') ++field;
+  if (field == end) {
+    *pos = length;
+    return IFC_EMISSING;
+  }
+  const char *amp = static_cast<const char *>(memchr(field, '&', end - field));
+  const char *field_end = amp != nullptr ? amp : end;
+  *pos = static_cast<int>(field_end - form);
+  const char *eq = static_cast<const char *>(memchr(field, '=', field_end - field));
+  const char *name_end = eq != nullptr ? eq : field_end;
+  const int n = decode_value(field, name_end, name, name_capacity);
+  if (n < 0) return n;
+  return decode_value(eq != nullptr ? eq + 1 : field_end, field_end, value,
+                      value_capacity);
+}
+
 int cgi_read_body(char *body, int capacity) {
   if (body == nullptr || capacity < 1) return IFC_EUSAGE;
   body[0] = '\0';

@@ -20,6 +20,20 @@ extern "C" {
 int cgi_form_value(const char *form, int length, const char *name, char *out,
                    int capacity);
 
+/* Walks the fields of form[0..length) in order, so that a program can
+ * refuse fields it does not know. The field that starts at *pos (0 for the
+ * first) is decoded as cgi_form_value decodes, its name into
+ * name[0..name_capacity) and its value into value[0..value_capacity), both
+ * NUL-terminated, and *pos moves past it; empty pieces ("a=1&&b=2") are
+ * skipped. Returns the value's length, IFC_EMISSING when no field is left,
+ * IFC_ETOOBIG when the name or the value does not fit, IFC_EFORM for a
+ * malformed escape in the field, IFC_EUSAGE for a null pointer or a *pos
+ * outside 0..length. After IFC_ETOOBIG and IFC_EFORM *pos has moved past
+ * the field all the same, and the one of name and value that did not fit
+ * or was malformed holds "". */
+int cgi_form_next(const char *form, int length, int *pos, char *name, int name_capacity,
+                  char *value, int value_capacity);
+
 /* Reads the request body of CONTENT_LENGTH bytes from standard input into
  * body[0..capacity), NUL-terminated. Returns its length (0 when
  * CONTENT_LENGTH is not set or empty), IFC_EFORM when CONTENT_LENGTH is no
