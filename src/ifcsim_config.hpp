@@ -1,9 +1,16 @@
-// Fixed configuration of the server: everything is compiled in.
+// Fixed configuration of the server: everything is compiled in, except the
+// port, the listening address and the working directory, which the command
+// line may change.
 #pragma once
+
+#include <netinet/in.h>
 
 #include <cstdint>
 
+// Where the server listens unless told otherwise (--port, --bind): every
+// local IPv4 address (host byte order).
 inline constexpr std::uint16_t kServerPort = 9000;
+inline constexpr std::uint32_t kServerAddress = INADDR_ANY;
 inline constexpr int kListenBacklog = 5;
 
 // Request header: a 3-byte verb and a 20-byte command field.

@@ -51,6 +51,10 @@ int block_size(int remaining) {
 }  // namespace
 
 int ether_init(int *sock, std::uint16_t port) {
+  return ether_init_at(sock, INADDR_ANY, port);
+}
+
+int ether_init_at(int *sock, std::uint32_t address, std::uint16_t port) {
   *sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (*sock < 0) {
     fputs("server: socket()\n", stderr);
@@ -61,7 +65,7 @@ int ether_init(int *sock, std::uint16_t port) {
 
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  addr.sin_addr.s_addr = htonl(address);
   addr.sin_port = htons(port);
   if (bind(*sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
     perror("server: bind");

@@ -12,6 +12,9 @@ extern std::int16_t deb_ether_com;
 // port. Returns 1 when listening, -1 on failure.
 int ether_init(int *sock, std::uint16_t port);
 
+// The same on one IPv4 address (host byte order; INADDR_ANY for all).
+int ether_init_at(int *sock, std::uint32_t address, std::uint16_t port);
+
 // Receives exactly count bytes, each wait bounded by timeout_sec seconds.
 // Returns count, fewer (maybe 0) when the peer closed first, -1 when a wait
 // ran out or failed or recv failed; 0 at once for count <= 0.

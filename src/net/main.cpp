@@ -1,4 +1,9 @@
-#include "ifcsim_config.hpp"
+#include "net/server_options.hpp"
 #include "net/tcp1_main.hpp"
 
-int main() { return tcp1_main(kServerPort); }
+int main(int argc, char *argv[]) {
+  server_options opt;
+  const int status = parse_server_options(argc, argv, &opt);
+  if (status >= 0) return status;
+  return tcp1_main(opt.port, opt.address);
+}

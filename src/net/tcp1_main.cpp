@@ -113,10 +113,10 @@ void tcp1_serve(int listen_fd) {
   }
 }
 
-int tcp1_main(std::uint16_t port) {
+int tcp1_main(std::uint16_t port, std::uint32_t address) {
   ignore_sigpipe();
   int listen_fd = -1;
-  if (ether_init(&listen_fd, port) == -1) {
+  if (ether_init_at(&listen_fd, address, port) == -1) {
     puts("Can't initialize sever socket.");
     fflush(stdout);
     if (listen_fd >= 0) close(listen_fd);

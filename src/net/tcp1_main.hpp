@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "ifcsim_config.hpp"
+
 // Debug switch: while nonzero the loop prints its progress lines.
 extern std::int16_t deb_tcp1_main;
 
@@ -12,6 +14,6 @@ void tcp1_handle_connection(int conn);
 // Accepts and serves connections on a listening socket, for ever.
 [[noreturn]] void tcp1_serve(int listen_fd);
 
-// Start-up and loop on the given port. Returns an exit status only when the
-// listening socket cannot be set up.
-int tcp1_main(std::uint16_t port);
+// Start-up and loop on the given port and IPv4 address (host byte order).
+// Returns an exit status only when the listening socket cannot be set up.
+int tcp1_main(std::uint16_t port, std::uint32_t address = kServerAddress);

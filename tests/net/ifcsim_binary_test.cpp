@@ -1,37 +1,114 @@
-// The built server program: it starts and answers on port 9000. It runs in a
-// private network namespace, so that a port 9000 taken on the machine does
-// not matter.
-#include <fcntl.h>
+// The built server program: bare on port 9000, and with its options --port,
+// --bind and --dir. Tests that need port 9000 or a second local address run
+// in a private network namespace.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <net/if.h>
-#include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "client/ifc_client.hpp"
+#include "net/ether_com.hpp"
 #include "support/server_process.hpp"
 
 #ifndef IFCSIM_BINARY
 #error "IFCSIM_BINARY must name the built server program"
 #endif
+#ifndef IFCSIM_VERSION
+#error "IFCSIM_VERSION must give the project's version"
+#endif
 
 namespace {
 
+using testing::StartsWith;
 using testing_support::ChildProcess;
-using testing_support::CountOccurrences;
+using testing_support::LocalPort;
 using testing_support::read_file;
+using testing_support::TempDir;
+using namespace std::string_literals;
 
 constexpr int kSkip = 77;
+constexpr char kWaiting[] = "waiting... ";
+constexpr char kSecondAddress[] = "10.200.0.1";
+
+// A ChildProcess body that runs the server with args; prepare, if given,
+// runs first in the child and may refuse (exit status kSkip).
+std::function<int()> run_server(std::vector<std::string> args,
+                                std::function<bool()> prepare = {}) {
+  return [args = std::move(args), prepare] {
+    if (prepare && !prepare()) return kSkip;
+    std::vector<char *> argv{const_cast<char *>("ifcsim")};
+    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(IFCSIM_BINARY, argv.data());
+    return 127;
+  };
+}
+
+bool listening(ChildProcess &server) {
+  return server.WaitForOutput(kWaiting).find(kWaiting) != std::string::npos;
+}
+
+std::vector<std::string> entries(const std::string &dir) {
+  std::vector<std::string> names;
+  if (DIR *d = opendir(dir.c_str())) {
+    while (const dirent *e = readdir(d)) {
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+        names.push_back(e->d_name);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The server with --port on a port that was free a moment ago, then args.
+// Another program may take the port in between: then the server ends with
+// "Can't initialize sever socket." and another port is tried.
+std::unique_ptr<ChildProcess> start_on_free_port(const std::vector<std::string> &args,
+                                                 std::uint16_t *port,
+                                                 std::function<bool()> prepare = {}) {
+  std::unique_ptr<ChildProcess> server;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    int fd = -1;
+    if (ether_init(&fd, 0) != 1) return nullptr;
+    *port = LocalPort(fd);
+    close(fd);
+    std::vector<std::string> all{"--port", std::to_string(*port)};
+    all.insert(all.end(), args.begin(), args.end());
+    server = std::make_unique<ChildProcess>(run_server(all, prepare));
+    if (listening(*server) || server->Output() != "Can't initialize sever socket.\n")
+      break;
+  }
+  return server;
+}
+
+ifc::endpoint at(const char *host, std::uint16_t port) {
+  ifc::endpoint ep;
+  ep.host = host;
+  ep.port = port;
+  return ep;
+}
 
 bool loopback_up() {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -45,76 +122,371 @@ bool loopback_up() {
   return ok;
 }
 
-// Reads the server's stdout until it holds `count` times "waiting... ".
-bool read_until(int fd, std::string &out, int count) {
-  while (CountOccurrences(out, "waiting... ") < count) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 10000) != 1) return false;
-    char buf[512];
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) return false;
-    out.append(buf, static_cast<size_t>(n));
+// A second local address beside 127.0.0.1, as an alias of lo.
+bool add_second_address() {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  ifreq ifr{};
+  std::strncpy(ifr.ifr_name, "lo:1", IFNAMSIZ - 1);
+  auto *sin = reinterpret_cast<sockaddr_in *>(&ifr.ifr_addr);
+  sin->sin_family = AF_INET;
+  inet_pton(AF_INET, kSecondAddress, &sin->sin_addr);
+  bool ok = ioctl(fd, SIOCSIFADDR, &ifr) == 0;
+  inet_pton(AF_INET, "255.255.255.255", &sin->sin_addr);
+  ok = ok && ioctl(fd, SIOCSIFNETMASK, &ifr) == 0;
+  close(fd);
+  return ok;
+}
+
+// In a ChildProcess: a network namespace of its own with lo up and the
+// second address on it. On failure prints why and returns false.
+bool enter_private_network() {
+  if (unshare(CLONE_NEWNET) != 0) {
+    std::printf("unshare(CLONE_NEWNET): %s", std::strerror(errno));
+    return false;
+  }
+  if (!loopback_up() || !add_second_address()) {
+    std::printf("cannot set up lo in the new namespace: %s", std::strerror(errno));
+    return false;
   }
   return true;
 }
 
-// In the child: a network namespace of its own, the server program in it,
-// and one GET and one PUT from the client on port 9000. What happened is
-// printed for the test.
-int run_in_namespace() {
-  if (unshare(CLONE_NEWNET) != 0) {
-    std::printf("unshare(CLONE_NEWNET): %s", std::strerror(errno));
-    return kSkip;
-  }
-  if (!loopback_up()) {
-    std::printf("cannot bring up lo in the new namespace: %s", std::strerror(errno));
-    return kSkip;
-  }
-  int out[2];
-  if (pipe(out) != 0) return 1;
-  const pid_t server = fork();
-  if (server < 0) return 1;
-  if (server == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    dup2(out[1], STDOUT_FILENO);
-    close(out[0]);
-    close(out[1]);
-    execl(IFCSIM_BINARY, "ifcsim", static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string printed;
-  bool ok = read_until(out[0], printed, 1);
+struct namespace_run {
+  bool skipped;
+  std::string output;  // what body printed, or why there is no namespace
+};
 
+// Runs body in a ChildProcess in a private network namespace.
+namespace_run run_in_private_network(int (*body)()) {
+  ChildProcess child([body] { return enter_private_network() ? body() : kSkip; });
+  const auto status = child.WaitForExit(std::chrono::seconds(30));
+  const bool exited = status.has_value() && WIFEXITED(*status);
+  EXPECT_TRUE(exited) << child.Output() << child.Stderr();
+  if (exited && WEXITSTATUS(*status) == kSkip) return {true, child.Output()};
+  EXPECT_TRUE(exited && WEXITSTATUS(*status) == 0) << child.Stderr();
+  return {false, child.Output()};
+}
+
+// The bare server: one GET and one PUT on 127.0.0.1:9000.
+int answer_on_port_9000() {
+  ChildProcess server(run_server({}));
+  const bool up = listening(server);
   ifc::endpoint ep;  // 127.0.0.1:9000
   const ifc::get_result got = ifc::get(ep, "no_such_command");
   const ifc::put_result put = ifc::put(ep, "append_log", "hello\n");
-  ok = ok && read_until(out[0], printed, 3);
-  kill(server, SIGKILL);
-  waitpid(server, nullptr, 0);
-
-  std::printf("get: %s %d\nput: %s\n---\n%s", ifc::client_error_name(got.error),
-              got.length, ifc::client_error_name(put.error), printed.c_str());
-  return ok ? 0 : 1;
+  server.WaitForOutput("PUT17                  \nwaiting... ");
+  std::printf("up: %d\nget: %s %d\nput: %s\ncgi.log: %s---\n%s", up,
+              ifc::client_error_name(got.error), got.length,
+              ifc::client_error_name(put.error),
+              read_file(server.file("cgi.log")).c_str(), server.Output().c_str());
+  return 0;
 }
 
 TEST(IfcsimBinary, StartsAndAnswersOnPort9000) {
-  ChildProcess child(run_in_namespace);
-  const auto status = child.WaitForExit(std::chrono::seconds(30));
-  ASSERT_TRUE(status.has_value()) << child.Output();
-  ASSERT_TRUE(WIFEXITED(*status)) << child.Output();
-  if (WEXITSTATUS(*status) == kSkip) {
-    GTEST_SKIP() << "no private network namespace for the server: " << child.Output();
-  }
-  EXPECT_EQ(WEXITSTATUS(*status), 0) << child.Output() << child.Stderr();
-  EXPECT_EQ(child.Output(),
+  const namespace_run run = run_in_private_network(answer_on_port_9000);
+  if (run.skipped) GTEST_SKIP() << "no private network namespace: " << run.output;
+  EXPECT_EQ(run.output,
+            "up: 1\n"
             "get: none -1\n"
             "put: none\n"
+            "cgi.log: hello\n"
             "---\n"
             "waiting... connected... GETno_such_command     \n"
             "waiting... connected... PUT17                  \n"
             "waiting... ");
-  EXPECT_EQ(read_file(child.file("cgi.log")), "hello\n");
+}
+
+// Servers on 9001 bound to 127.0.0.1, on 9002 bound to nothing in
+// particular, and one asked for an address the host does not have.
+int bind_where_asked() {
+  ChildProcess local(run_server({"--port", "9001", "--bind", "127.0.0.1"}));
+  ChildProcess everywhere(run_server({"--port", "9002"}));
+  ChildProcess foreign(run_server({"--port", "9003", "--bind", "10.9.9.9"}));
+  std::printf("up: %d %d\n", listening(local), listening(everywhere));
+  for (const char *host : {"127.0.0.1", kSecondAddress}) {
+    for (std::uint16_t port : {9001, 9002}) {
+      const ifc::get_result got = ifc::get(at(host, port), "no_such_command");
+      std::printf("%s:%u %s\n", host, port, ifc::client_error_name(got.error));
+    }
+  }
+  const auto status = foreign.WaitForExit();
+  std::printf("10.9.9.9: %d\n%s%s",
+              status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1,
+              foreign.Stderr().c_str(), foreign.Output().c_str());
+  return 0;
+}
+
+TEST(IfcsimBinary, BindListensOnTheGivenAddressOnly) {
+  const namespace_run run = run_in_private_network(bind_where_asked);
+  if (run.skipped) GTEST_SKIP() << "no private network namespace: " << run.output;
+  EXPECT_EQ(run.output,
+            "up: 1 1\n"
+            "127.0.0.1:9001 none\n"
+            "127.0.0.1:9002 none\n"
+            "10.200.0.1:9001 connect\n"
+            "10.200.0.1:9002 none\n"
+            "10.9.9.9: 1\n"
+            "server: bind: "s +
+                std::strerror(EADDRNOTAVAIL) +
+                "\n"
+                "Can't initialize sever socket.\n");
+}
+
+TEST(IfcsimBinary, PortAndDirectory) {
+  std::uint16_t port = 0;
+  // A relative --dir, made in the server's working directory.
+  const auto server = start_on_free_port({"--dir", "state"}, &port,
+                                         [] { return mkdir("state", 0755) == 0; });
+  ASSERT_NE(server, nullptr);
+  ASSERT_TRUE(listening(*server)) << server->Output() << server->Stderr();
+  ASSERT_EQ(entries(server->dir()), std::vector<std::string>{"state"});
+
+  EXPECT_EQ(ifc::put(at("127.0.0.1", port), "append_log", "hello\n").error,
+            ifc::client_error::none);
+  const ifc::get_result got = ifc::get(at("127.0.0.1", port), "IFC_get_Tot_Twt_1");
+  EXPECT_EQ(got.error, ifc::client_error::none) << got.message;
+  EXPECT_EQ(got.reply, "to:90 tw:240 ");
+  EXPECT_EQ(read_file(server->file("state/cgi.log")), "hello\n");
+  EXPECT_EQ(read_file(server->file("state/ifc_set.set")).size(), 800u);
+  EXPECT_EQ(entries(server->dir()), std::vector<std::string>{"state"});
+}
+
+TEST(IfcsimBinary, ThreeInstancesKeepTheirOwnSettings) {
+  TempDir dirs[3];
+  std::unique_ptr<ChildProcess> servers[3];
+  std::uint16_t ports[3];
+  for (int i = 0; i < 3; ++i) {
+    servers[i] = start_on_free_port({"--dir", dirs[i].path()}, &ports[i]);
+    ASSERT_NE(servers[i], nullptr);
+    ASSERT_TRUE(listening(*servers[i])) << servers[i]->Output() << servers[i]->Stderr();
+  }
+  ASSERT_EQ(ifc::put(at("127.0.0.1", ports[1]), "IFC_set_to_tw_1", "to:95 tw:250").error,
+            ifc::client_error::none);
+
+  static const char *const expected[] = {"to:90 tw:240 ", "to:95 tw:250 ",
+                                         "to:90 tw:240 "};
+  for (int i = 0; i < 3; ++i) {
+    const ifc::get_result got = ifc::get(at("127.0.0.1", ports[i]), "IFC_get_Tot_Twt_1");
+    EXPECT_EQ(got.error, ifc::client_error::none) << i << ": " << got.message;
+    EXPECT_EQ(got.reply, expected[i]) << "instance " << i;
+    EXPECT_TRUE(entries(servers[i]->dir()).empty()) << "instance " << i;
+  }
+  const std::string image[] = {read_file(dirs[0].file("ifc_set.set")),
+                               read_file(dirs[1].file("ifc_set.set")),
+                               read_file(dirs[2].file("ifc_set.set"))};
+  EXPECT_EQ(image[0].size(), 800u);
+  EXPECT_EQ(image[0], image[2]);
+  EXPECT_NE(image[0], image[1]);
+}
+
+// Makes socket() fail for the process and what it executes, so that a
+// server that opens one before it has read its options says so.
+bool forbid_sockets() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_socket, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EACCES),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog prog{sizeof filter / sizeof filter[0], filter};
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+      prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &prog) == 0)
+    return true;
+  std::printf("cannot forbid sockets: %s", std::strerror(errno));
+  return false;
+}
+
+TEST(IfcsimBinary, WrongUsageEndsWithOneLineAndCreatesNothing) {
+  static const struct {
+    const char *name;
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      // Shows that an opened socket would be seen in the rows below.
+      {"good options reach the socket",
+       {"--port", "9001"},
+       1,
+       "Can't initialize sever socket.\n",
+       "server: socket()\n"},
+      {"unknown option",
+       {"--verbose"},
+       2,
+       "",
+       "ifcsim: unknown option '--verbose'; see ifcsim --help\n"},
+      {"short option",
+       {"-p", "9001"},
+       2,
+       "",
+       "ifcsim: unknown option '-p'; see ifcsim --help\n"},
+      {"port without value",
+       {"--port"},
+       2,
+       "",
+       "ifcsim: --port needs a value; see ifcsim --help\n"},
+      {"bind without value",
+       {"--port", "9001", "--bind"},
+       2,
+       "",
+       "ifcsim: --bind needs a value; see ifcsim --help\n"},
+      {"dir without value",
+       {"--dir"},
+       2,
+       "",
+       "ifcsim: --dir needs a value; see ifcsim --help\n"},
+      {"help with a value",
+       {"--help=yes"},
+       2,
+       "",
+       "ifcsim: --help takes no value; see ifcsim --help\n"},
+      {"port not a number",
+       {"--port", "abc"},
+       2,
+       "",
+       "ifcsim: --port: 'abc' is not a port number (1 to 65535); see ifcsim --help\n"},
+      {"port empty",
+       {"--port="},
+       2,
+       "",
+       "ifcsim: --port: '' is not a port number (1 to 65535); see ifcsim --help\n"},
+      {"port 0",
+       {"--port", "0"},
+       2,
+       "",
+       "ifcsim: --port: '0' is not a port number (1 to 65535); see ifcsim --help\n"},
+      {"port 65536",
+       {"--port=65536"},
+       2,
+       "",
+       "ifcsim: --port: '65536' is not a port number (1 to 65535); see ifcsim --help\n"},
+      {"port negative",
+       {"--port", "-1"},
+       2,
+       "",
+       "ifcsim: --port: '-1' is not a port number (1 to 65535); see ifcsim --help\n"},
+      {"port with sign",
+       {"--port", "+9001"},
+       2,
+       "",
+       "ifcsim: --port: '+9001' is not a port number (1 to 65535); see ifcsim --help\n"},
+      {"port with blank",
+       {"--port", " 9001"},
+       2,
+       "",
+       "ifcsim: --port: ' 9001' is not a port number (1 to 65535); see ifcsim --help\n"},
+      {"port with trailing text",
+       {"--port", "9001x"},
+       2,
+       "",
+       "ifcsim: --port: '9001x' is not a port number (1 to 65535); see ifcsim --help\n"},
+      {"port that wraps",
+       {"--port", "18446744073709551617"},
+       2,
+       "",
+       "ifcsim: --port: '18446744073709551617' is not a port number (1 to 65535); see "
+       "ifcsim --help\n"},
+      {"port with a line end",
+       {"--port", "90\n01"},
+       2,
+       "",
+       "ifcsim: --port: '90\\x0a01' is not a port number (1 to 65535); see ifcsim "
+       "--help\n"},
+      {"host name",
+       {"--bind", "localhost"},
+       2,
+       "",
+       "ifcsim: --bind: 'localhost' is not an IPv4 address (such as 127.0.0.1); see "
+       "ifcsim "
+       "--help\n"},
+      {"short address",
+       {"--bind", "127.1"},
+       2,
+       "",
+       "ifcsim: --bind: '127.1' is not an IPv4 address (such as 127.0.0.1); see ifcsim "
+       "--help\n"},
+      {"number above 255",
+       {"--bind", "127.0.0.256"},
+       2,
+       "",
+       "ifcsim: --bind: '127.0.0.256' is not an IPv4 address (such as 127.0.0.1); see "
+       "ifcsim --help\n"},
+      {"IPv6 address",
+       {"--bind", "::1"},
+       2,
+       "",
+       "ifcsim: --bind: '::1' is not an IPv4 address (such as 127.0.0.1); see ifcsim "
+       "--help\n"},
+      {"missing directory",
+       {"--dir", "missing"},
+       2,
+       "",
+       "ifcsim: --dir: 'missing' does not exist; see ifcsim --help\n"},
+      {"file as directory",
+       {"--dir", "/dev/null"},
+       2,
+       "",
+       "ifcsim: --dir: '/dev/null' is not a directory; see ifcsim --help\n"},
+      {"bad directory behind good options",
+       {"--port", "9001", "--bind", "127.0.0.1", "--dir", "missing"},
+       2,
+       "",
+       "ifcsim: --dir: 'missing' does not exist; see ifcsim --help\n"},
+      {"positional argument",
+       {"9001"},
+       2,
+       "",
+       "ifcsim: unexpected argument '9001'; see ifcsim --help\n"},
+      {"argument after --",
+       {"--port", "9001", "--", "--bind"},
+       2,
+       "",
+       "ifcsim: unexpected argument '--bind'; see ifcsim --help\n"},
+  };
+  for (const auto &c : cases) {
+    ChildProcess child(run_server(c.args, forbid_sockets));
+    const auto status = child.WaitForExit();
+    ASSERT_TRUE(status.has_value()) << c.name;
+    ASSERT_TRUE(WIFEXITED(*status)) << c.name;
+    if (WEXITSTATUS(*status) == kSkip) GTEST_SKIP() << child.Output();
+    EXPECT_EQ(WEXITSTATUS(*status), c.status) << c.name;
+    EXPECT_EQ(child.Output(), c.out) << c.name;
+    EXPECT_EQ(child.Stderr(), c.err) << c.name;
+    EXPECT_TRUE(entries(child.dir()).empty()) << c.name;
+  }
+}
+
+TEST(IfcsimBinary, HelpAndVersionGoToStdout) {
+  static const std::string usage =
+      "Usage: ifcsim [--port N] [--bind ADDRESS] [--dir DIRECTORY]\n";
+  static const std::string version = "ifcsim " IFCSIM_VERSION "\n";
+  static const struct {
+    const char *name;
+    std::vector<std::string> args;
+    const std::string &out;
+    bool whole;  // else out is where stdout starts
+  } cases[] = {
+      {"help", {"--help"}, usage, false},
+      {"help before a wrong option", {"--help", "--port", "abc"}, usage, false},
+      {"version", {"--version"}, version, true},
+      {"abbreviated", {"--vers"}, version, true},
+  };
+  for (const auto &c : cases) {
+    ChildProcess child(run_server(c.args, forbid_sockets));
+    const auto status = child.WaitForExit();
+    ASSERT_TRUE(status.has_value()) << c.name;
+    ASSERT_TRUE(WIFEXITED(*status)) << c.name;
+    if (WEXITSTATUS(*status) == kSkip) GTEST_SKIP() << child.Output();
+    EXPECT_EQ(WEXITSTATUS(*status), 0) << c.name;
+    if (c.whole) {
+      EXPECT_EQ(child.Output(), c.out) << c.name;
+    } else {
+      EXPECT_THAT(child.Output(), StartsWith(c.out)) << c.name;
+      EXPECT_GT(child.Output().size(), c.out.size()) << c.name;
+    }
+    EXPECT_EQ(child.Stderr(), "") << c.name;
+    EXPECT_TRUE(entries(child.dir()).empty()) << c.name;
+  }
 }
 
 }  // namespace
