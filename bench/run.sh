@@ -11,6 +11,8 @@
 # working directory (under $TMPDIR, or $IFCSIM_BENCH_DIR when set), and stops
 # both when it ends. Every scenario runs both servers side by side, in
 # alternating chunks: this machine is shared, so only their ratio counts.
+# Then the console's pages: each through lighttpd (ifcsim-console in front
+# of the same server), run directly, and its GETs alone.
 set -euo pipefail
 
 full=0
@@ -18,7 +20,7 @@ for arg in "$@"; do
   case "$arg" in
     --full) full=1 ;;
     -h | --help)
-      sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+      sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
       exit 0
       ;;
     *)
@@ -37,8 +39,8 @@ mkdir -p "$build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DIFCSIM_BUILD_TESTS=OFF \
   -DIFCSIM_BUILD_BENCH=ON -DIFCSIM_SANITIZE=OFF >"$build/bench-configure.log" 2>&1 ||
   { cat "$build/bench-configure.log" >&2; exit 1; }
-cmake --build "$build" -j2 --target ifcsim_loadgen ifcsim_baseline ifcsim_bench_server \
-  ifcsim_setfile_bench >"$build/bench-build.log" 2>&1 || { cat "$build/bench-build.log" >&2; exit 1; }
+# All of it: the console's pages and launcher as well as the bench tools.
+cmake --build "$build" -j2 >"$build/bench-build.log" 2>&1 || { cat "$build/bench-build.log" >&2; exit 1; }
 bin=$build/bench
 
 work=$(mktemp -d "${IFCSIM_BENCH_DIR:-${TMPDIR:-/tmp}}/ifcsim-bench-XXXXXX")
@@ -90,8 +92,11 @@ scenarios=(
   "PUT_on_off_1|--put IFC_set_on_off_1 --text-file $work/on_off.txt|--put x --size $on_off_size|slow"
   "PUT_log_256k|--put append_log --size 256000|--put x --size 256000|slow"
 )
-# IFCSIM_BENCH_ONLY="stat PUT_to_tw_1" runs only the scenarios named (ids above).
+# IFCSIM_BENCH_ONLY="stat PUT_to_tw_1" runs only the scenarios named (ids above);
+# "pages" names the console's pages.
+pages=(overview targets valves selection histograms measurements letoff)
 if [[ -n ${IFCSIM_BENCH_ONLY:-} ]]; then
+  [[ " $IFCSIM_BENCH_ONLY " == *" pages "* ]] || pages=()
   chosen=()
   for s in "${scenarios[@]}"; do
     [[ " $IFCSIM_BENCH_ONLY " == *" ${s%%|*} "* ]] && chosen+=("$s")
@@ -195,6 +200,50 @@ done
 say "set-file load and save"
 (cd "$work/setfile" && "$bin/ifcsim_setfile_bench" 20000 100) >"$work/setfile.out"
 
+# The console's pages: each fetched through lighttpd (ifcsim-console in front
+# of the same server) and its program run directly, and the GETs that the page
+# makes sent directly, each timed on its own.
+: >"$work/pages.csv"
+if ((${#pages[@]})) && ! command -v lighttpd >/dev/null && [[ ! -x /usr/sbin/lighttpd ]]; then
+  say "console pages skipped: lighttpd is not installed"
+  pages=()
+fi
+if ((${#pages[@]})); then
+  say "console pages: through lighttpd, run directly, their GETs alone"
+  "$build/src/console/ifcsim-console" --http-port 0 --controller "127.0.0.1:$sport" \
+    >"$work/console.out" 2>"$work/console.err" &
+  pids+=("$!")
+  for _ in $(seq 200); do
+    grep -q 'console at http' "$work/console.out" && break
+    sleep 0.05
+  done
+  hport=$(sed -n 's|.*console at http://127\.0\.0\.1:\([0-9]*\)/.*|\1|p' "$work/console.out")
+  [[ -n $hport ]] || { cat "$work/console.err" >&2; echo "bench: ifcsim-console did not start" >&2; exit 1; }
+  cgi=$build/src/console/cgi-bin
+  for page in "${pages[@]}"; do
+    # The page's requests, as the server prints them: run it once directly.
+    at=$(stat -c %s "$work/server.out")
+    (cd "$cgi" && env -i REQUEST_METHOD=GET QUERY_STRING= GATEWAY_INTERFACE=CGI/1.1 \
+      HTTP_HOST="127.0.0.1:$hport" IFCSIM_HOST=127.0.0.1 IFCSIM_PORT="$sport" \
+      "./$page.cgi" >/dev/null)
+    mapfile -t gets < <(tail -c +$((at + 1)) "$work/server.out" | grep -o 'connected\.\.\. GET[^ ]*' |
+      sed 's/.*GET//')
+    args=()
+    for g in "${gets[@]}"; do args+=(--target "$g" "$sport" --get "$g"); done
+    if ((${#gets[@]})); then
+      lg -c 1 -n 1000 -w 20 -k 5 --tag "$page" "${args[@]}" >"$work/page-gets.out" || true
+      awk -F, -v page="$page" '$1 == "CSV" { n++; avg += $11; p50 += $12; e += $9 }
+        END { printf "GETS,%s,%d,%.1f,%.1f,%d\n", page, n, avg, p50, e }' \
+        "$work/page-gets.out" >>"$work/pages.csv"
+      cat "$work/page-gets.out" >>"$work/runs.log"
+    else
+      echo "GETS,$page,0,0,0,0" >>"$work/pages.csv"
+    fi
+  done
+  "$bin/ifcsim_page_bench" --http "$hport" --server-port "$sport" --cgi-dir "$cgi" \
+    -n "$( ((full)) && echo 2000 || echo 500)" -k 5 "${pages[@]}" >>"$work/pages.csv" || true
+fi
+
 hwm=$(awk '/^VmHWM/{print $2, $3}' "/proc/$server_pid/status")
 rss=$(awk '/^VmRSS/{print $2, $3}' "/proc/$server_pid/status")
 bhwm=$(awk '/^VmHWM/{print $2, $3}' "/proc/${pids[1]}/status")
@@ -256,6 +305,30 @@ echo
 echo "Set-file load and save (hfp_load_data2 / hfp_save_data2, same filesystem):"
 grep -v '^CSV' "$work/setfile.out" | sed 's/^setfile/ /'
 
+if [[ -s $work/pages.csv ]]; then
+  echo
+  echo "Console pages (GET, one connection per request; microseconds): page = through"
+  echo "lighttpd, connect to last byte; direct = the CGI program run directly (spawn to"
+  echo "exit, all output read); GETs = the page's protocol requests sent directly, each"
+  echo "timed alone (sum of their medians and means). web server = page - direct;"
+  echo "start+work = direct - GETs: process start and the program's own work."
+  awk -F, '
+    $1 == "GETS" { gets[$2] = $3; gavg[$2] = $4; g50[$2] = $5; gerr[$2] = $6; order[++n] = $2 }
+    $1 == "PAGE" && $3 == "http" { h50[$2] = $8; h95[$2] = $9; hn[$2] = $4; herr[$2] = $5; bytes[$2] = $6 }
+    $1 == "PAGE" && $3 == "direct" { d50[$2] = $8; derr[$2] = $5 }
+    $1 == "PAGE" && $3 == "true" { t50 = $8; t95 = $9 }
+    END {
+      printf "  %-14s %4s %6s %5s %8s %8s %8s %8s %8s %10s %10s %4s\n", "page", "GETs", "bytes",
+        "n", "page50", "page95", "direct50", "GETs50", "GETsavg", "web server", "start+work", "err"
+      for (i = 1; i <= n; i++) {
+        p = order[i]
+        printf "  %-14s %4d %6d %5d %8.0f %8.0f %8.0f %8.0f %8.0f %10.0f %10.0f %4d\n", p ".cgi",
+          gets[p], bytes[p], hn[p], h50[p], h95[p], d50[p], g50[p], gavg[p], h50[p] - d50[p],
+          d50[p] - g50[p], herr[p] + derr[p] + gerr[p]
+      }
+      printf "  starting a program that does nothing (/bin/true, spawned): p50 %.0f, p95 %.0f\n", t50, t95
+    }' "$work/pages.csv"
+fi
 echo
 echo "Server memory after $served_total requests: VmHWM $hwm, VmRSS $rss (baseline VmHWM $bhwm);"
 echo "its standard output (to a file) grew to $(stat -c %s "$work/server.out") bytes."
@@ -267,9 +340,11 @@ fi
 # (with the average), the loadgen's own lines, the strace summaries.
 keep=$build/bench-results
 rm -rf "$keep" && mkdir -p "$keep"
-cp "$work"/{results.csv,allocs.csv,syscalls.csv,runs.log,setfile.out} "$work"/strace.* "$keep/"
+shopt -s nullglob  # no strace summaries when no scenario ran
+cp "$work"/{results.csv,allocs.csv,syscalls.csv,runs.log,setfile.out,pages.csv} "$work"/strace.* "$keep/"
 echo "Raw results: $keep"
 errs=$(awk -F, '$1=="CSV"{e+=$9} END{print e+0}' "$work/results.csv")
+errs=$((errs + $(awk -F, '$1=="GETS"{e+=$6} $1=="PAGE"{e+=$5} END{print e+0}' "$work/pages.csv")))
 if ((errs > 0)); then
   echo "ERRORS: $errs failed exchanges; first errors:"
   grep 'first error' "$work/runs.log" | head -5
