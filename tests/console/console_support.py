@@ -80,6 +80,10 @@ class Program:
         """Sends `sig` unless it has ended; returns its exit status."""
         if self.proc.poll() is None:
             self.proc.send_signal(sig)
+        return self.wait()
+
+    def wait(self):
+        """Its exit status, once it has ended by itself."""
         try:
             return self.proc.wait(WAIT_SECONDS)
         except subprocess.TimeoutExpired:

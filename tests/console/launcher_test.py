@@ -127,7 +127,7 @@ class ServeTest(TempDirCase):
         c = Console("--dir", self.dir, cwd=self.dir)
         kids = c.children()
         os.kill(child_named(kids, "ifcsim")[0], signal.SIGKILL)
-        self.assertEqual(c.stop(), 1)
+        self.assertEqual(c.wait(), 1)
         self.assertEqual(wait_gone(kids), [])
         self.assertIn("ifcsim-console: ifcsim ended by itself (signal 9); stopping",
                       c.err.wait_end())
@@ -138,7 +138,7 @@ class ServeTest(TempDirCase):
             taken.listen()
             port = taken.getsockname()[1]
             p = Program([CONSOLE, "--http-port", str(port), "--dir", self.dir], self.dir)
-            self.assertEqual(p.stop(), 1)
+            self.assertEqual(p.wait(), 1)
         err = p.err.wait_end()
         self.assertTrue(err and f"lighttpd could not listen on port {port}" in err[-1], err)
         server = p.out.wait_for(SERVER_LINE, 0)
