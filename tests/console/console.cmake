@@ -46,7 +46,14 @@ set_tests_properties(console_launcher PROPERTIES
 
 if(NOT IFCSIM_SANITIZE)
   add_test(NAME console_browser
-           COMMAND ${console_python} ${CMAKE_CURRENT_LIST_DIR}/browser_test.py)
-  set_tests_properties(console_browser PROPERTIES
-    LABELS browser TIMEOUT 300 ENVIRONMENT "${console_env}")
+           COMMAND ${console_python} ${CMAKE_CURRENT_LIST_DIR}/browser_test.py
+                   PagesTest UnreachableTest)
+  # The measurements page reloads itself every few seconds: waiting for that
+  # takes real time.
+  add_test(NAME console_browser_refresh
+           COMMAND ${console_python} ${CMAKE_CURRENT_LIST_DIR}/browser_test.py RefreshTest)
+  set_tests_properties(console_browser PROPERTIES LABELS browser)
+  set_tests_properties(console_browser_refresh PROPERTIES LABELS "browser;slow")
+  set_tests_properties(console_browser console_browser_refresh PROPERTIES
+    TIMEOUT 300 ENVIRONMENT "${console_env}")
 endif()
