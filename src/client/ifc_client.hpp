@@ -1,5 +1,6 @@
-// Protocol client: one request per connection, as the CGI programs do it.
-// Used by the tests and the command-line tool; not part of the server.
+// Protocol client for C++: one request per connection, as the CGI programs
+// do it. A layer over the support library's C client (lib/lib_client.hpp),
+// which does the framing; used by the tests and the command-line tool.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,7 @@
 namespace ifc {
 
 struct endpoint {
-  std::string host = "127.0.0.1";  // IPv4 address or host name
+  std::string host = "127.0.0.1";  // IPv4 or IPv6 address or host name
   std::uint16_t port = 9000;
   int timeout_ms = 5000;  // bound of every single wait (connect, read, write)
 };
@@ -44,10 +45,9 @@ struct put_result {
   std::string message;
 };
 
-// Sends a PUT whose payload is name, a NUL and text; succeeds on "FIN".
-// After "FIN" it waits, at most timeout_ms, for the server to close: the
-// server closes once the command has run, so on return it normally has run.
-// A server that stays open past timeout_ms still counts as success.
+// Sends a PUT whose payload is name, a NUL and text; succeeds once "FIN"
+// came and the server closed, which it does once the command has run. A
+// server that stays open past timeout_ms after "FIN" is a timeout.
 put_result put(const endpoint &ep, std::string_view name, std::string_view text);
 
 // The same with exactly these payload bytes.

@@ -1,49 +1,33 @@
 #include "ifcctl/replies.hpp"
 
-#include <charconv>
+#include <climits>
+
+#include "lib/lib_client.hpp"
+#include "lib/lib_reply.hpp"
+
+// The readers of the support library do the parsing, so that ifcctl accepts
+// exactly the replies a CGI program accepts.
 
 namespace ifcctl {
 
 namespace {
 
-// Splits at runs of blanks; blanks at either end produce no word.
-std::vector<std::string_view> words(std::string_view text) {
-  std::vector<std::string_view> out;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    if (text[i] == ' ') {
-      ++i;
-      continue;
-    }
-    std::size_t end = text.find(' ', i);
-    if (end == std::string_view::npos) end = text.size();
-    out.push_back(text.substr(i, end - i));
-    i = end;
-  }
-  return out;
-}
-
-// The whole word must be the number: "12x", "", "+1" and overflow fail.
-template <typename T>
-bool whole_number(std::string_view word, T *out) {
-  if (word.empty()) return false;
-  auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), *out);
-  return ec == std::errc() && end == word.data() + word.size();
+bool fits_int(std::string_view text) {
+  return text.size() <= static_cast<size_t>(INT_MAX);
 }
 
 }  // namespace
 
 std::optional<std::vector<piece>> parse_pieces(std::string_view text) {
+  if (!fits_int(text)) return std::nullopt;
+  // Every piece takes at least four bytes ("k:0 ").
+  std::vector<ifc_pair> pairs(text.size() / 4 + 1);
+  const int n = ifc_parse_pairs(text.data(), static_cast<int>(text.size()), pairs.data(),
+                                static_cast<int>(pairs.size()));
+  if (n < 0) return std::nullopt;
   std::vector<piece> out;
-  for (std::string_view w : words(text)) {
-    std::size_t colon = w.find(':');
-    if (colon == std::string_view::npos || colon == 0) return std::nullopt;
-    piece p;
-    p.key = std::string(w.substr(0, colon));
-    if (!whole_number(w.substr(colon + 1), &p.value)) return std::nullopt;
-    out.push_back(std::move(p));
-  }
-  if (out.empty()) return std::nullopt;
+  out.reserve(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) out.push_back({pairs[i].key, pairs[i].value});
   return out;
 }
 
@@ -55,30 +39,27 @@ std::optional<std::int32_t> find_piece(const std::vector<piece> &pieces,
 }
 
 std::optional<std::pair<hist_side, hist_side>> parse_hst_select(std::string_view text) {
-  std::vector<std::string_view> w = words(text);
-  if (w.size() != 4) return std::nullopt;
-  hist_side left, right;
-  if (!whole_number(w[0], &left.colour) || !whole_number(w[2], &right.colour))
+  ifc_hist_select s;
+  if (!fits_int(text) ||
+      ifc_parse_hist_select(text.data(), static_cast<int>(text.size()), &s) != 0)
     return std::nullopt;
-  left.item = std::string(w[1]);
-  right.item = std::string(w[3]);
-  return std::make_pair(left, right);
+  return std::make_pair(hist_side{s.left_colour, s.left_item},
+                        hist_side{s.right_colour, s.right_item});
 }
 
 std::optional<histogram_counts> parse_histogram(std::string_view text) {
-  std::vector<std::string_view> w = words(text);
-  if (w.size() < 5) return std::nullopt;
-  histogram_counts h;
-  if (!whole_number(w[0], &h.n1) || !whole_number(w[1], &h.n2) ||
-      !whole_number(w[2], &h.decimal) || !whole_number(w[3], &h.n3) ||
-      !whole_number(w[4], &h.n4))
+  ifc_histogram h;
+  if (!fits_int(text) ||
+      ifc_parse_histogram(text.data(), static_cast<int>(text.size()), &h) != 0)
     return std::nullopt;
-  for (std::size_t i = 5; i < w.size(); ++i) {
-    std::int32_t count = 0;
-    if (!whole_number(w[i], &count)) return std::nullopt;
-    h.bins.push_back(count);
-  }
-  return h;
+  histogram_counts out;
+  out.n1 = h.n1;
+  out.n2 = h.n2;
+  out.decimal = h.decimal;
+  out.n3 = h.n3;
+  out.n4 = h.n4;
+  out.bins.assign(h.bins, h.bins + IFC_HIST_BINS);
+  return out;
 }
 
 }  // namespace ifcctl

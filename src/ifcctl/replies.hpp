@@ -1,5 +1,5 @@
-// Readers of the server's reply texts. ifcctl shows what it reads from the
-// same bytes a CGI program receives, so these follow the wire formats exactly.
+// Readers of the server's reply texts, over the support library's readers
+// (lib/lib_reply.hpp): ifcctl takes exactly the replies a CGI program takes.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +17,9 @@ struct piece {
 };
 
 // Reads a reply made of "key:number " pieces (status, selection, targets,
-// measured values, on/off points). Pieces are separated by blanks; every
-// piece needs a non-empty key, a colon and a whole signed 32-bit decimal
-// number. Returns nullopt for anything else, or for a text with no piece.
+// measured values, on/off points). Every piece is a key of 1 to 31 bytes
+// without blank or colon, a colon, a whole signed 32-bit decimal number and
+// one blank. Returns nullopt for anything else, or for a text with no piece.
 std::optional<std::vector<piece>> parse_pieces(std::string_view text);
 
 // The value of the first piece called key, or nullopt.
@@ -32,8 +32,9 @@ struct hist_side {
   std::string item;
 };
 
-// Reads the selection reply "%d %s %d %s" (left, then right). nullopt when
-// it is not exactly four words with numbers in the first and third.
+// Reads the selection reply "%d %s %d %s" (left, then right), blanks
+// single. nullopt when it is not exactly four words with numbers in the
+// first and third, or an item name is longer than 15 bytes.
 std::optional<std::pair<hist_side, hist_side>> parse_hst_select(std::string_view text);
 
 // A histogram reply: five summary numbers, then one count per bin.
@@ -44,8 +45,9 @@ struct histogram_counts {
   std::vector<std::int32_t> bins;
 };
 
-// Reads "%d %d %.2f %d %d" followed by " %d" per bin, blanks single, no
-// trailing blank. nullopt when a word is no number of its kind.
+// Reads "%d %d %.2f %d %d" followed by " %d" for each of the 46 bins,
+// blanks single, no trailing blank. nullopt when a word is no number of its
+// kind or the count of bins differs.
 std::optional<histogram_counts> parse_histogram(std::string_view text);
 
 }  // namespace ifcctl

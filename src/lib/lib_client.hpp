@@ -12,22 +12,22 @@ extern "C" {
 
 /* Where the server is, and how long any single wait may last. */
 typedef struct ifc_endpoint {
-  char host[256];      /* IPv4 or IPv6 address or host name */
+  char host[256]; /* IPv4 or IPv6 address or host name */
   unsigned short port;
-  int timeout_ms;      /* bound of every single wait: connect, each read, each write */
+  int timeout_ms; /* bound of every single wait: connect, each read, each write */
 } ifc_endpoint;
 
 /* Results. 0 or more is success; each failure has its own negative code. */
 #define IFC_OK 0
 #define IFC_EUNKNOWN (-1)  /* GET: the server knows no command of that name */
-#define IFC_ECONNECT (-2)  /* cannot connect: refused, unresolvable, or no connection in time */
+#define IFC_ECONNECT (-2)  /* cannot connect: refused, unresolvable, or too slow */
 #define IFC_ETIMEOUT (-3)  /* a wait ran out on an open connection */
 #define IFC_ECLOSED (-4)   /* the server closed before the exchange was complete */
 #define IFC_EPROTO (-5)    /* the server sent something the protocol does not allow */
 #define IFC_EREFUSED (-6)  /* the server answered "ERR!" */
 #define IFC_ETOOBIG (-7)   /* the result does not fit the caller's buffer */
-#define IFC_EUSAGE (-8)    /* wrong usage: name over 20 characters, text too long, null pointer */
-#define IFC_ESETTING (-9)  /* IFCSIM_HOST, IFCSIM_PORT or IFCSIM_TIMEOUT_MS is no valid setting */
+#define IFC_EUSAGE (-8)    /* wrong usage: name over 20 characters, null pointer, ... */
+#define IFC_ESETTING (-9)  /* IFCSIM_HOST, IFCSIM_PORT or IFCSIM_TIMEOUT_MS is invalid */
 #define IFC_ESYSTEM (-10)  /* another system error; errno tells which */
 #define IFC_EFORM (-11)    /* a text does not have the expected form */
 #define IFC_EMISSING (-12) /* the asked-for key or field is not there */
@@ -38,19 +38,33 @@ typedef struct ifc_endpoint {
  * its default), or IFC_EUSAGE for a null pointer. */
 int ifc_endpoint_init(ifc_endpoint *ep);
 
+/* For both requests: an endpoint with an empty or unterminated host, port 0
+ * or a timeout below 1 ms is IFC_EUSAGE. After IFC_ECONNECT and IFC_ESYSTEM,
+ * errno tells the cause: ETIMEDOUT when no connection came in time, ENXIO
+ * when the host name cannot be resolved, else the error of the call that
+ * failed (ECONNREFUSED, EMFILE, ...). */
+
 /* GET: the reply into reply[0..capacity), NUL-terminated. Returns its length
  * (0 or more), IFC_EUNKNOWN when the server does not know the name (its
- * "LEN-000000001"), or another negative code. A reply that does not fit is
- * still read to its end: IFC_ETOOBIG, with its first capacity - 1 bytes in
- * reply. */
+ * "LEN-000000001"), or another negative code (reply then holds ""). A reply
+ * that does not fit is still read to its end: IFC_ETOOBIG, with its first
+ * capacity - 1 bytes in reply. IFC_EUSAGE for a name over 20 characters, a
+ * null pointer, or a capacity below 1. */
 int ifc_get(const ifc_endpoint *ep, const char *name, char *reply, int capacity);
 
 /* PUT of name, a NUL and text[0..length). Returns 0 once "FIN" came and the
  * server closed (the command has then run), or a negative code: IFC_EUSAGE
  * when name is empty or longer than 20 characters, or the payload longer than
- * the 256000 bytes the server takes; IFC_ETIMEOUT also when "FIN" came but
- * the server did not close in time. */
+ * the 256000 bytes the server takes, a negative length or a null pointer
+ * (text may be null when length is 0); IFC_ETIMEOUT also when "FIN" came
+ * but the server did not close in time; IFC_EPROTO when it sent anything
+ * after "FIN". */
 int ifc_put(const ifc_endpoint *ep, const char *name, const char *text, int length);
+
+/* PUT of exactly payload[0..length), for a payload built by the caller (name,
+ * NUL and text in one buffer). Results as ifc_put; IFC_EUSAGE only for a
+ * length outside 0..256000 or a null pointer. */
+int ifc_put_payload(const ifc_endpoint *ep, const char *payload, int length);
 
 /* A short fixed text for a code ("cannot connect", "timed out", ...); never
  * null, also for codes it does not know. */

@@ -14,19 +14,39 @@ extern "C" {
  * compared after decoding; the first field of that name wins, and a field
  * without '=' has an empty value. Returns the value's length, IFC_EMISSING
  * when no field has that name, IFC_ETOOBIG when the value does not fit,
- * IFC_EFORM for a malformed escape in that field, IFC_EUSAGE for a null
- * pointer. */
-int cgi_form_value(const char *form, int length, const char *name, char *out, int capacity);
+ * IFC_EFORM for a malformed escape in that field or one that decodes to a
+ * NUL (the value could not be a C string), IFC_EUSAGE for a null pointer, a
+ * negative length or a capacity below 1. On failure out holds "". */
+int cgi_form_value(const char *form, int length, const char *name, char *out,
+                   int capacity);
+
+/* Walks the fields of form[0..length) in order, so that a program can
+ * refuse fields it does not know. The field that starts at *pos (0 for the
+ * first) is decoded as cgi_form_value decodes, its name into
+ * name[0..name_capacity) and its value into value[0..value_capacity), both
+ * NUL-terminated, and *pos moves past it; empty pieces ("a=1&&b=2") are
+ * skipped. Returns the value's length, IFC_EMISSING when no field is left,
+ * IFC_ETOOBIG when the name or the value does not fit, IFC_EFORM for a
+ * malformed escape in the field, IFC_EUSAGE for a null pointer or a *pos
+ * outside 0..length. After IFC_ETOOBIG and IFC_EFORM *pos has moved past
+ * the field all the same, and the one of name and value that did not fit
+ * or was malformed holds "". */
+int cgi_form_next(const char *form, int length, int *pos, char *name, int name_capacity,
+                  char *value, int value_capacity);
 
 /* Reads the request body of CONTENT_LENGTH bytes from standard input into
- * body[0..capacity), NUL-terminated. Returns its length (0 without
- * CONTENT_LENGTH), IFC_EFORM when CONTENT_LENGTH is no length, IFC_ETOOBIG
- * when the body does not fit, IFC_ECLOSED when standard input ends first. */
+ * body[0..capacity), NUL-terminated. Returns its length (0 when
+ * CONTENT_LENGTH is not set or empty), IFC_EFORM when CONTENT_LENGTH is no
+ * length (digits only), IFC_ETOOBIG when the body does not fit (nothing is
+ * read), IFC_ECLOSED when standard input ends first and IFC_ESYSTEM when it
+ * fails (body then holds what came), IFC_EUSAGE for a null pointer or a
+ * capacity below 1. */
 int cgi_read_body(char *body, int capacity);
 
 /* text with & < > " ' written as &amp; &lt; &gt; &quot; &#39; into
- * out[0..capacity), NUL-terminated. Returns the length written, or
- * IFC_ETOOBIG (out then holds "") when it does not fit. */
+ * out[0..capacity), NUL-terminated; text and out must not overlap. Returns
+ * the length written, IFC_ETOOBIG (out then holds "") when it does not fit,
+ * or IFC_EUSAGE for a null pointer or a capacity below 1. */
 int html_escape(const char *text, char *out, int capacity);
 
 #ifdef __cplusplus

@@ -23,11 +23,14 @@ typedef struct ifc_pair {
  * of pairs; IFC_EFORM when the reply is not of that form (a piece without a
  * key or colon, a key of IFC_KEY_SIZE characters or more, a value that is no
  * signed 32-bit decimal number, pieces not each ended by one blank, or no
- * piece at all); IFC_ETOOBIG when it holds more than capacity pieces. */
+ * piece at all); IFC_ETOOBIG when it holds more than capacity pieces (the
+ * first capacity of them are then in pairs); IFC_EUSAGE for a null pointer
+ * or a negative length or capacity. */
 int ifc_parse_pairs(const char *reply, int length, ifc_pair *pairs, int capacity);
 
 /* The value of the first of pairs[0..count) called key into *value. Returns
- * 0, or IFC_EMISSING (and *value untouched). */
+ * 0, or IFC_EMISSING (and *value untouched), or IFC_EUSAGE for a null
+ * pointer. */
 int ifc_pair_value(const ifc_pair *pairs, int count, const char *key, int32_t *value);
 
 /* A histogram reply: five summary numbers, then one count per bin. */
@@ -39,8 +42,10 @@ typedef struct ifc_histogram {
   int32_t bins[IFC_HIST_BINS];
 } ifc_histogram;
 
-/* Reads "%d %d %.2f %d %d" and " %d" for each of the 46 bins. Returns 0, or
- * IFC_EFORM (and *h unspecified) for anything else. */
+/* Reads "%d %d %.2f %d %d" and " %d" for each of the 46 bins, blanks single
+ * and the decimal with exactly two places, as the server writes them.
+ * Returns 0, or IFC_EFORM (and *h unspecified) for anything else, or
+ * IFC_EUSAGE for a null pointer or a negative length. */
 int ifc_parse_histogram(const char *reply, int length, ifc_histogram *h);
 
 /* The histogram selection: colour number and item name of each side. */
@@ -52,8 +57,9 @@ typedef struct ifc_hist_select {
   char right_item[IFC_ITEM_SIZE];
 } ifc_hist_select;
 
-/* Reads "%d %s %d %s". Returns 0, or IFC_EFORM for anything else (an item
- * name of IFC_ITEM_SIZE characters or more included). */
+/* Reads "%d %s %d %s", blanks single. Returns 0, or IFC_EFORM for anything
+ * else (an item name of IFC_ITEM_SIZE characters or more included), or
+ * IFC_EUSAGE for a null pointer or a negative length. */
 int ifc_parse_hist_select(const char *reply, int length, ifc_hist_select *s);
 
 #ifdef __cplusplus

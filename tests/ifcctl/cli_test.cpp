@@ -235,7 +235,7 @@ TEST(IfcctlCli, ServerThatRefusesOrBreaksOffIsAFailure) {
          read_n(c, 23);
          say(c, "XYZ0000000025");
        },
-       "bad length header"},
+       "protocol does not allow"},
       {"GET of a name the server does not know",
        {"get", "IFC_get_nothing"},
        [](int c) {

@@ -1,0 +1,234 @@
+#include "request.hpp"
+
+#include <ifcsim/lib_client.h>
+#include <ifcsim/lib_form.h>
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace console {
+
+namespace {
+
+const char *env(const char *name) { return std::getenv(name); }
+
+// Host names, IPv4 and bracketed IPv6 addresses, and a port.
+bool plain_host(const char *host) {
+  if (host == nullptr || *host == '\0') return false;
+  for (const char *p = host; *p != '\0'; ++p) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+              (c >= '0' && c <= '9') || c == '.' || c == '-' || c == ':' || c == '[' ||
+              c == ']' || c == '_';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool media_type_is_form(const char *type) {
+  if (type == nullptr || *type == '\0') return true;
+  static const char kForm[] = "application/x-www-form-urlencoded";
+  size_t n = sizeof kForm - 1;
+  if (strncasecmp(type, kForm, n) != 0) return false;
+  return type[n] == '\0' || type[n] == ';' || type[n] == ' ';
+}
+
+method method_of(const char *name) {
+  if (name == nullptr) return method::other;
+  if (std::strcmp(name, "GET") == 0) return method::get;
+  if (std::strcmp(name, "HEAD") == 0) return method::head;
+  if (std::strcmp(name, "POST") == 0) return method::post;
+  return method::other;
+}
+
+}  // namespace
+
+bool same_origin(const char *origin, const char *referer, const char *host, bool https) {
+  if (!plain_host(host)) return false;
+  std::string expected = https ? "https://" : "http://";
+  expected += host;
+  if (origin != nullptr) return strcasecmp(origin, expected.c_str()) == 0;
+  if (referer == nullptr) return false;
+  if (strncasecmp(referer, expected.c_str(), expected.size()) != 0) return false;
+  char next = referer[expected.size()];
+  return next == '\0' || next == '/' || next == '?' || next == '#';
+}
+
+number_error parse_int32(std::string_view text, int32_t *out) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+    text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+    text.remove_suffix(1);
+  if (text.empty()) return number_error::empty;
+  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (i == text.size()) return number_error::not_a_number;
+  long long v = 0;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    if (c < '0' || c > '9') return number_error::not_a_number;
+    v = v * 10 + (c - '0');
+    if (v > 2147483648LL) return number_error::too_big;
+  }
+  if (text[0] == '-') v = -v;
+  if (v > INT32_MAX) return number_error::too_big;
+  *out = static_cast<int32_t>(v);
+  return number_error::none;
+}
+
+bool fields::has(const char *name) const {
+  char probe[1];
+  int r = cgi_form_value(form_.data(), static_cast<int>(form_.size()), name, probe,
+                         sizeof probe);
+  return r != IFC_EMISSING && r != IFC_EUSAGE;
+}
+
+std::string fields::text(const char *name, int max_length) {
+  std::string value(static_cast<size_t>(max_length) + 1, '\0');
+  int r = cgi_form_value(form_.data(), static_cast<int>(form_.size()), name, value.data(),
+                         max_length + 1);
+  if (r >= 0) {
+    value.resize(static_cast<size_t>(r));
+    return value;
+  }
+  if (r == IFC_EMISSING)
+    fail(name, "missing");
+  else if (r == IFC_ETOOBIG)
+    fail(name, "longer than " + std::to_string(max_length) + " bytes");
+  else
+    fail(name, "badly encoded");
+  return {};
+}
+
+int32_t fields::number(const char *name) {
+  std::string t = text(name, 64);
+  if (!ok()) return 0;
+  int32_t v = 0;
+  switch (parse_int32(t, &v)) {
+    case number_error::none:
+      return v;
+    case number_error::empty:
+      fail(name, "empty");
+      break;
+    case number_error::not_a_number:
+      fail(name, "not a number");
+      break;
+    case number_error::too_big:
+      fail(name, "beyond the 32-bit range");
+      break;
+  }
+  return 0;
+}
+
+bool fields::number_if_present(const char *name, int32_t *out) {
+  if (!has(name)) return false;
+  int32_t v = number(name);
+  if (ok()) *out = v;
+  return ok();
+}
+
+int fields::choice(const char *name, const char *const *choices, int count) {
+  std::string t = text(name, 64);
+  if (!ok()) return -1;
+  for (int i = 0; i < count; ++i)
+    if (t == choices[i]) return i;
+  fail(name, "unknown value \"" + t + "\"");
+  return -1;
+}
+
+void fields::only(bool (*known)(std::string_view name)) {
+  char name[128];
+  char value[8];
+  int pos = 0;
+  int length = static_cast<int>(form_.size());
+  for (;;) {
+    int r =
+        cgi_form_next(form_.data(), length, &pos, name, sizeof name, value, sizeof value);
+    if (r == IFC_EMISSING || r == IFC_EUSAGE) return;
+    // A value that does not fit is fine here; a name that does not fit is
+    // no field of ours.
+    if (r == IFC_ETOOBIG && name[0] != '\0') r = 0;
+    if (r == IFC_EFORM) {
+      fail(name[0] != '\0' ? std::string_view(name) : "(a field name)", "badly encoded");
+      return;
+    }
+    if (r < 0 || !known(name)) {
+      fail(r < 0 || name[0] == '\0' ? std::string_view("(a field name)") : name,
+           r < 0 ? "too long to be a field of this page" : "unknown field");
+      return;
+    }
+  }
+}
+
+void fields::fail(std::string_view field, std::string_view why) {
+  if (!ok()) return;
+  failed_ = true;
+  field_ = field;
+  why_ = why;
+}
+
+std::string done_of(const request &rq) {
+  fields query(rq.query);
+  return query.has("done") ? query.text("done", 32) : std::string();
+}
+
+int serve(const page_program &program) {
+  request rq;
+  const char *verb = env("REQUEST_METHOD");
+  rq.verb = method_of(verb);
+  rq.verb_name = verb ? verb : "";
+  if (const char *q = env("QUERY_STRING")) rq.query = q;
+
+  response r;
+  switch (rq.verb) {
+    case method::get:
+    case method::head:
+      r = program.show(rq);
+      break;
+    case method::post: {
+      if (program.change == nullptr) {
+        r = refused(program.file, 405, "This page takes no changes",
+                    "Allow: GET, HEAD\r\n");
+        break;
+      }
+      if (!same_origin(env("HTTP_ORIGIN"), env("HTTP_REFERER"), env("HTTP_HOST"),
+                       env("HTTPS") != nullptr && strcasecmp(env("HTTPS"), "on") == 0)) {
+        r = forbidden(program.file,
+                      "The request does not come from this console (its Origin or "
+                      "Referer names another site, or neither was sent)");
+        break;
+      }
+      if (!media_type_is_form(env("CONTENT_TYPE"))) {
+        r = refused(program.file, 415,
+                    "Forms are taken as application/x-www-form-urlencoded");
+        break;
+      }
+      static char body[kMaxBody + 1];
+      int n = cgi_read_body(body, sizeof body);
+      if (n == IFC_ETOOBIG) {
+        r = refused(
+            program.file, 413,
+            "The request body is longer than " + std::to_string(kMaxBody) + " bytes");
+        break;
+      }
+      if (n < 0) {
+        r = bad_input(program.file, "request body",
+                      n == IFC_ECLOSED ? "shorter than its Content-Length"
+                                       : "Content-Length is no length");
+        break;
+      }
+      rq.body.assign(body, static_cast<size_t>(n));
+      r = program.change(rq);
+      break;
+    }
+    case method::other:
+      r = refused(program.file, 405, "Pages are read with GET and changed with POST",
+                  program.change ? "Allow: GET, HEAD, POST\r\n" : "Allow: GET, HEAD\r\n");
+      break;
+  }
+  write_response(r);
+  return 0;
+}
+
+}  // namespace console

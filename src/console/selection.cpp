@@ -1,0 +1,150 @@
+// selection.cgi: the 25 valve selection flags as checkboxes, "clear all",
+// and the status (colour, mode, totw_sw). The selection command takes one
+// item per request, so a POST sends one IFC_set_select_item per changed flag.
+#include <cstdio>
+#include <string>
+
+#include "controller.hpp"
+#include "request.hpp"
+
+namespace {
+
+using namespace console;
+
+constexpr char kFile[] = "selection.cgi";
+
+constexpr const char *kFlags[] = {
+    "pin",   "abs",   "main",  "tandem", "stretch", "sub1",  "sub2",  "sub3",  "sub4",
+    "sub5",  "sub6",  "sub7",  "sub8",   "sub9",    "sub10", "sub11", "sub12", "sub13",
+    "sub14", "sub15", "sub16", "sub17",  "sub18",   "sub19", "sub20"};
+constexpr const char *kStatus[] = {"color", "mode", "totw_sw"};
+constexpr const char *kActions[] = {"flags", "clear", "status"};
+
+bool known_field(std::string_view name) {
+  if (name == "action") return true;
+  if (name.starts_with("old_")) name.remove_prefix(4);
+  for (const char *f : kFlags)
+    if (name == f) return true;
+  for (const char *s : kStatus)
+    if (name == s) return true;
+  return false;
+}
+
+response show(const request &rq) {
+  controller ctl;
+  pair_list flags, status;
+  ctl.get_pairs("IFC_get_select_item", &flags);
+  ctl.get_pairs("IFC_get_stat", &status);
+  if (ctl.failed()) return ctl.failure(kFile, kFile);
+
+  page p(kFile);
+  p.notice(
+      done_of(rq),
+      {{"flags", "Flags saved. The values below are read back from the controller."},
+       {"clear",
+        "All flags cleared. The values below are read back from the controller."},
+       {"status", "Status saved. The values below are read back from the controller."},
+       kUnchangedNote});
+  html &h = p.out();
+
+  h << "<h2>Valve selection</h2>\n";
+  form_start(h, "flags-form", kFile, "flags");
+  h << "<fieldset id=\"flags\" class=\"row\">";
+  for (const char *f : kFlags) {
+    int32_t v = 0;
+    bool known = flags.value(f, &v);
+    h << "<label><input type=\"checkbox\" value=\"1\"";
+    h.attr("name", f).attr("id", f);
+    if (known && v != 0) h << " checked";
+    h << "> ";
+    h.text(f);
+    // Any number is stored as sent; show the ones a checkbox cannot.
+    if (!known) h << " (?)";
+    if (known && v != 0 && v != 1) {
+      h << " (";
+      h.num(v) << ")";
+    }
+    h << "</label>";
+    if (known) {
+      h << "<input type=\"hidden\"";
+      h.attr("name", std::string("old_") + f).attr("value", v) << ">";
+    }
+  }
+  h << "</fieldset><p><button id=\"flags-save\" type=\"submit\">Save flags</button></p>"
+       "</form>\n";
+  form_start(h, "clear-form", kFile, "clear");
+  h << "<button id=\"clear-all\" type=\"submit\">Clear all</button></form>\n";
+
+  h << "<h2>Status</h2>\n";
+  form_start(h, "status-form", kFile, "status");
+  h << "<table id=\"status\">";
+  for (const char *s : kStatus) {
+    int32_t v = 0;
+    bool known = status.value(s, &v);
+    std::string value = known ? std::to_string(v) : "";
+    h << "<tr><td class=\"name\"><label";
+    h.attr("for", s) << ">";
+    h.text(s) << "</label></td><td><input type=\"text\" inputmode=\"numeric\"";
+    h.attr("name", s).attr("id", s).attr("value", value) << "><input type=\"hidden\"";
+    h.attr("name", std::string("old_") + s).attr("value", value) << "></td></tr>";
+  }
+  h << "</table><p class=\"hint\">Declared range 0 to 6. Values outside it are sent and "
+       "stored as they are.</p><p><button id=\"status-save\" type=\"submit\">Save status"
+       "</button></p></form>\n";
+  return p.finish();
+}
+
+response change(const request &rq) {
+  fields form(rq.body, known_field);
+  int action = form.ok() ? form.choice("action", kActions, 3) : -1;
+  if (!form.ok()) return form.error(kFile);
+
+  controller ctl;
+  if (action == 1) {
+    if (!ctl.put("IFC_set_select_item", "all:0")) return ctl.failure(kFile, kFile);
+    return see_other("selection.cgi?done=clear");
+  }
+
+  if (action == 2) {
+    int32_t v[3], old[3];
+    bool same = true;
+    for (int i = 0; i < 3; ++i) {
+      v[i] = form.number(kStatus[i]);
+      std::string old_name = std::string("old_") + kStatus[i];
+      same = form.number_if_present(old_name.c_str(), &old[i]) && same && old[i] == v[i];
+    }
+    if (!form.ok()) return form.error(kFile);
+    if (same) return see_other("selection.cgi?done=unchanged");
+    char text[80];
+    std::snprintf(text, sizeof text, "color:%d mode:%d totw_sw:%d", v[0], v[1], v[2]);
+    if (!ctl.put("IFC_set_stat", text)) return ctl.failure(kFile, kFile);
+    return see_other("selection.cgi?done=status");
+  }
+
+  // A flag counts when the form says what it was (old_<flag>): checked is
+  // on, missing is off. A flag given without it is sent as given.
+  std::string texts[25];
+  int count = 0;
+  for (const char *f : kFlags) {
+    int32_t old = 0, v = 0;
+    std::string old_name = std::string("old_") + f;
+    bool checked = form.number_if_present(f, &v);
+    if (!form.ok()) break;
+    if (form.number_if_present(old_name.c_str(), &old)) {
+      if (checked == (old != 0)) continue;
+      if (!checked) v = 0;
+    } else if (!form.ok() || !checked) {
+      continue;
+    }
+    texts[count++] = std::string(f) + ":" + std::to_string(v);
+  }
+  if (!form.ok()) return form.error(kFile);
+  for (int i = 0; i < count; ++i)
+    if (!ctl.put("IFC_set_select_item", texts[i])) return ctl.failure(kFile, kFile);
+  return see_other(count > 0 ? "selection.cgi?done=flags"
+                             : "selection.cgi?done=unchanged");
+}
+
+}  // namespace
+
+int main() { return serve({kFile, show, change}); }

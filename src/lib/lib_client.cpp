@@ -1,0 +1,471 @@
+#include "lib/lib_client.hpp"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <limits.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "ifcsim_config.hpp"
+
+// Only the C library is used here: CGI programs written in C link this module
+// without the C++ runtime. Nothing is allocated and nothing is kept between
+// calls; every descriptor is closed before the call returns.
+
+namespace {
+
+constexpr int kLengthHeaderSize = 13;  // "LEN" and ten characters
+constexpr int kTokenSize = 4;          // "NEXT" and "ERR!"
+constexpr int kFinSize = 3;
+constexpr int kDefaultTimeoutMs = kWaitSeconds * 1000;
+constexpr int kLargestTimeoutMs = 3600000;
+
+// Deadlines are kept in microseconds, and a wait rounds what is left up to
+// whole milliseconds, so that no wait ends before its time.
+long long now_us() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
+}
+
+long long deadline_after(int timeout_ms) { return now_us() + timeout_ms * 1000LL; }
+
+// Waits until fd is ready for events or the deadline passes. A signal only
+// interrupts the wait: it is resumed with the time that is left.
+int wait_ready(int fd, short events, long long deadline) {
+  for (;;) {
+    long long left = (deadline - now_us() + 999) / 1000;
+    if (left < 0) left = 0;
+    pollfd p;
+    p.fd = fd;
+    p.events = events;
+    p.revents = 0;
+    const int r = poll(&p, 1, static_cast<int>(left));
+    if (r > 0) return 0;  // an error or hang-up shows in the call that follows
+    if (r == 0) return IFC_ETIMEOUT;
+    if (errno != EINTR) return IFC_ESYSTEM;
+  }
+}
+
+// Sends all n bytes within timeout_ms. MSG_NOSIGNAL: a vanished server is
+// EPIPE here, never a signal that ends the CGI program.
+int send_all(int fd, const char *data, int n, int timeout_ms) {
+  const long long deadline = deadline_after(timeout_ms);
+  int done = 0;
+  while (done < n) {
+    const ssize_t r = send(fd, data + done, static_cast<size_t>(n - done), MSG_NOSIGNAL);
+    if (r > 0) {
+      done += static_cast<int>(r);
+      continue;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      const int w = wait_ready(fd, POLLOUT, deadline);
+      if (w != 0) return w;
+      continue;
+    }
+    if (r < 0 && (errno == EPIPE || errno == ECONNRESET)) return IFC_ECLOSED;
+    return IFC_ESYSTEM;
+  }
+  return 0;
+}
+
+// Reads exactly n bytes within timeout_ms; the server closing first is
+// IFC_ECLOSED. The wait comes first: the bytes are an answer, so they are
+// seldom there already.
+int recv_exact(int fd, char *data, int n, int timeout_ms) {
+  const long long deadline = deadline_after(timeout_ms);
+  int done = 0;
+  while (done < n) {
+    const int w = wait_ready(fd, POLLIN, deadline);
+    if (w != 0) return w;
+    const ssize_t r = recv(fd, data + done, static_cast<size_t>(n - done), 0);
+    if (r > 0) {
+      done += static_cast<int>(r);
+      continue;
+    }
+    if (r == 0) return IFC_ECLOSED;
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+    if (errno == ECONNRESET) return IFC_ECLOSED;
+    return IFC_ESYSTEM;
+  }
+  return 0;
+}
+
+// Closes fd without letting close() change the errno of a failure.
+void close_keep_errno(int fd) {
+  const int saved = errno;
+  close(fd);
+  errno = saved;
+}
+
+// One connection attempt, bounded by timeout_ms. Any failure to reach the
+// server is IFC_ECONNECT, with errno telling why.
+int connect_to(const sockaddr *addr, socklen_t len, int timeout_ms, int *fd_out) {
+  const int fd = socket(addr->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return errno == EAFNOSUPPORT ? IFC_ECONNECT : IFC_ESYSTEM;
+  const long long deadline = deadline_after(timeout_ms);
+  // A non-blocking connect that a signal interrupts goes on in the
+  // background, like one in progress.
+  if (connect(fd, addr, len) != 0) {
+    if (errno != EINPROGRESS && errno != EINTR) {
+      close_keep_errno(fd);
+      return IFC_ECONNECT;
+    }
+    const int w = wait_ready(fd, POLLOUT, deadline);
+    if (w != 0) {
+      if (w == IFC_ETIMEOUT) errno = ETIMEDOUT;
+      close_keep_errno(fd);
+      return w == IFC_ETIMEOUT ? IFC_ECONNECT : w;
+    }
+    int err = 0;
+    socklen_t err_len = sizeof err;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &err_len) != 0) {
+      close_keep_errno(fd);
+      return IFC_ESYSTEM;
+    }
+    if (err != 0) {
+      close(fd);
+      errno = err;
+      return IFC_ECONNECT;
+    }
+  }
+  *fd_out = fd;
+  return 0;
+}
+
+bool endpoint_usable(const ifc_endpoint *ep) {
+  return ep != nullptr && ep->host[0] != '\0' &&
+         memchr(ep->host, '\0', sizeof ep->host) != nullptr && ep->port != 0 &&
+         ep->timeout_ms > 0;
+}
+
+// Connects to the server. Address literals are converted on the spot; only
+// a host name goes through the resolver (getaddrinfo, which allocates), and
+// its addresses are tried in turn, each attempt bounded by timeout_ms.
+int open_connection(const ifc_endpoint *ep, int *fd_out) {
+  sockaddr_in v4;
+  memset(&v4, 0, sizeof v4);
+  if (inet_pton(AF_INET, ep->host, &v4.sin_addr) == 1) {
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(ep->port);
+    return connect_to(reinterpret_cast<const sockaddr *>(&v4), sizeof v4, ep->timeout_ms,
+                      fd_out);
+  }
+  sockaddr_in6 v6;
+  memset(&v6, 0, sizeof v6);
+  if (inet_pton(AF_INET6, ep->host, &v6.sin6_addr) == 1) {
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(ep->port);
+    return connect_to(reinterpret_cast<const sockaddr *>(&v6), sizeof v6, ep->timeout_ms,
+                      fd_out);
+  }
+  addrinfo hints;
+  memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  char service[8];
+  snprintf(service, sizeof service, "%u", static_cast<unsigned>(ep->port));
+  addrinfo *list = nullptr;
+  const int rc = getaddrinfo(ep->host, service, &hints, &list);
+  if (rc != 0) {
+    if (rc != EAI_SYSTEM) errno = ENXIO;
+    return IFC_ECONNECT;
+  }
+  int result = IFC_ECONNECT;
+  errno = ENXIO;
+  for (const addrinfo *ai = list; ai != nullptr; ai = ai->ai_next) {
+    result = connect_to(ai->ai_addr, ai->ai_addrlen, ep->timeout_ms, fd_out);
+    if (result == 0) break;
+  }
+  const int saved = errno;
+  freeaddrinfo(list);
+  errno = saved;
+  return result;
+}
+
+// "LEN" and ten characters of a signed decimal number ("%010d").
+bool parse_length_header(const char *h, int *length) {
+  if (memcmp(h, "LEN", 3) != 0) return false;
+  int i = 3;
+  const bool negative = h[i] == '-';
+  if (negative) ++i;
+  long long v = 0;
+  for (; i < kLengthHeaderSize; ++i) {
+    if (h[i] < '0' || h[i] > '9') return false;
+    v = v * 10 + (h[i] - '0');
+  }
+  if (v > INT_MAX) return false;
+  *length = static_cast<int>(negative ? -v : v);
+  return true;
+}
+
+// The GET exchange on an open connection; see ifc_get.
+int get_on(int fd, const ifc_endpoint *ep, const char *name, int name_len, char *reply,
+           int capacity) {
+  char header[kHeaderSize];
+  memset(header, ' ', sizeof header);
+  memcpy(header, "GET", kVerbSize);
+  memcpy(header + kVerbSize, name, static_cast<size_t>(name_len));
+  int rc = send_all(fd, header, kHeaderSize, ep->timeout_ms);
+  if (rc != 0) return rc;
+
+  char len_header[kLengthHeaderSize];
+  rc = recv_exact(fd, len_header, kLengthHeaderSize, ep->timeout_ms);
+  if (rc != 0) return rc;
+  int length = 0;
+  if (!parse_length_header(len_header, &length)) return IFC_EPROTO;
+  if (length == -1) return IFC_EUNKNOWN;
+  if (length < 0 || length > kMaxPayload) return IFC_EPROTO;
+
+  // A reply too long for the caller is still read to its end, block by
+  // block through a scratch buffer, so the server finishes normally.
+  const int room = capacity - 1;
+  char scratch[kBlockSize];
+  for (int got = 0; got < length;) {
+    rc = send_all(fd, "NEXT", kTokenSize, ep->timeout_ms);
+    if (rc != 0) return rc;
+    const int block = length - got < kBlockSize ? length - got : kBlockSize;
+    if (got + block <= room) {
+      rc = recv_exact(fd, reply + got, block, ep->timeout_ms);
+    } else {
+      rc = recv_exact(fd, scratch, block, ep->timeout_ms);
+      if (rc == 0 && got < room)
+        memcpy(reply + got, scratch, static_cast<size_t>(room - got));
+    }
+    if (rc != 0) return rc;
+    got += block;
+  }
+  if (length > room) {
+    reply[room] = '\0';
+    return IFC_ETOOBIG;
+  }
+  reply[length] = '\0';
+  return length;
+}
+
+// A payload given as pieces that follow one another, so that name, NUL and
+// text need not be copied into one buffer.
+struct piece {
+  const char *data;
+  int size;
+};
+
+// Copies n bytes from offset on of the pieces' concatenation into out.
+void gather(const piece *pieces, int count, int offset, char *out, int n) {
+  for (int i = 0; i < count && n > 0; ++i) {
+    if (offset >= pieces[i].size) {
+      offset -= pieces[i].size;
+      continue;
+    }
+    int take = pieces[i].size - offset;
+    if (take > n) take = n;
+    memcpy(out, pieces[i].data + offset, static_cast<size_t>(take));
+    out += take;
+    n -= take;
+    offset = 0;
+  }
+}
+
+enum token { kNext, kErr, kFin };
+
+// Reads one server token: "FIN" is one byte shorter than "NEXT" and "ERR!",
+// so the first three bytes tell whether a fourth follows.
+int read_token(int fd, int timeout_ms, token *t) {
+  char b[kTokenSize];
+  int rc = recv_exact(fd, b, kFinSize, timeout_ms);
+  if (rc != 0) return rc;
+  if (memcmp(b, "FIN", kFinSize) == 0) {
+    *t = kFin;
+    return 0;
+  }
+  if (memcmp(b, "NEX", 3) != 0 && memcmp(b, "ERR", 3) != 0) return IFC_EPROTO;
+  rc = recv_exact(fd, b + kFinSize, 1, timeout_ms);
+  if (rc != 0) return rc;
+  if (memcmp(b, "NEXT", kTokenSize) == 0) {
+    *t = kNext;
+  } else if (memcmp(b, "ERR!", kTokenSize) == 0) {
+    *t = kErr;
+  } else {
+    return IFC_EPROTO;
+  }
+  return 0;
+}
+
+// The server closes once the command behind "FIN" has run: waits for that,
+// at most timeout_ms. A reset counts as the close; any byte is a fault.
+int wait_for_close(int fd, int timeout_ms) {
+  const long long deadline = deadline_after(timeout_ms);
+  for (;;) {
+    const int w = wait_ready(fd, POLLIN, deadline);
+    if (w != 0) return w;
+    char extra;
+    const ssize_t r = recv(fd, &extra, 1, 0);
+    if (r == 0) return 0;
+    if (r > 0) return IFC_EPROTO;
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+    return errno == ECONNRESET ? 0 : IFC_ESYSTEM;
+  }
+}
+
+// The PUT exchange on an open connection: a block goes out only after the
+// server's "NEXT".
+int put_on(int fd, const ifc_endpoint *ep, const piece *pieces, int count, int total) {
+  char header[kHeaderSize + 1];
+  snprintf(header, sizeof header, "PUT%-*d", kCommandFieldSize, total);
+  int rc = send_all(fd, header, kHeaderSize, ep->timeout_ms);
+  if (rc != 0) return rc;
+  char block[kBlockSize];
+  token t;
+  for (int sent = 0; sent < total;) {
+    rc = read_token(fd, ep->timeout_ms, &t);
+    if (rc != 0) return rc;
+    if (t == kErr) return IFC_EREFUSED;
+    if (t != kNext) return IFC_EPROTO;
+    const int n = total - sent < kBlockSize ? total - sent : kBlockSize;
+    gather(pieces, count, sent, block, n);
+    rc = send_all(fd, block, n, ep->timeout_ms);
+    if (rc != 0) return rc;
+    sent += n;
+  }
+  rc = read_token(fd, ep->timeout_ms, &t);
+  if (rc != 0) return rc;
+  if (t == kErr) return IFC_EREFUSED;
+  if (t != kFin) return IFC_EPROTO;
+  return wait_for_close(fd, ep->timeout_ms);
+}
+
+int put_pieces(const ifc_endpoint *ep, const piece *pieces, int count) {
+  long long total = 0;
+  for (int i = 0; i < count; ++i) total += pieces[i].size;
+  if (total > kMaxPayload) return IFC_EUSAGE;
+  int fd = -1;
+  int rc = open_connection(ep, &fd);
+  if (rc != 0) return rc;
+  rc = put_on(fd, ep, pieces, count, static_cast<int>(total));
+  close_keep_errno(fd);
+  return rc;
+}
+
+// A whole decimal number from lo to hi: digits only, nothing around them.
+bool parse_setting(const char *s, long lo, long hi, long *out) {
+  if (*s == '\0') return false;
+  long v = 0;
+  for (; *s != '\0'; ++s) {
+    if (*s < '0' || *s > '9') return false;
+    v = v * 10 + (*s - '0');
+    if (v > hi) return false;
+  }
+  if (v < lo) return false;
+  *out = v;
+  return true;
+}
+
+}  // namespace
+
+int ifc_endpoint_init(ifc_endpoint *ep) {
+  if (ep == nullptr) return IFC_EUSAGE;
+  memset(ep, 0, sizeof *ep);
+  memcpy(ep->host, "127.0.0.1", sizeof "127.0.0.1");
+  ep->port = kServerPort;
+  ep->timeout_ms = kDefaultTimeoutMs;
+  int rc = IFC_OK;
+  const char *host = getenv("IFCSIM_HOST");
+  if (host != nullptr) {
+    const size_t n = strlen(host);
+    if (n == 0 || n >= sizeof ep->host) {
+      rc = IFC_ESETTING;
+    } else {
+      memcpy(ep->host, host, n + 1);
+    }
+  }
+  long v = 0;
+  const char *port = getenv("IFCSIM_PORT");
+  if (port != nullptr) {
+    if (parse_setting(port, 1, 65535, &v)) {
+      ep->port = static_cast<unsigned short>(v);
+    } else {
+      rc = IFC_ESETTING;
+    }
+  }
+  const char *timeout = getenv("IFCSIM_TIMEOUT_MS");
+  if (timeout != nullptr) {
+    if (parse_setting(timeout, 1, kLargestTimeoutMs, &v)) {
+      ep->timeout_ms = static_cast<int>(v);
+    } else {
+      rc = IFC_ESETTING;
+    }
+  }
+  return rc;
+}
+
+int ifc_get(const ifc_endpoint *ep, const char *name, char *reply, int capacity) {
+  if (reply == nullptr || capacity < 1) return IFC_EUSAGE;
+  reply[0] = '\0';
+  if (name == nullptr || !endpoint_usable(ep)) return IFC_EUSAGE;
+  const size_t name_len = strnlen(name, kCommandFieldSize + 1);
+  if (name_len > static_cast<size_t>(kCommandFieldSize)) return IFC_EUSAGE;
+  int fd = -1;
+  int rc = open_connection(ep, &fd);
+  if (rc != 0) return rc;
+  rc = get_on(fd, ep, name, static_cast<int>(name_len), reply, capacity);
+  close_keep_errno(fd);
+  if (rc < 0 && rc != IFC_ETOOBIG) reply[0] = '\0';
+  return rc;
+}
+
+int ifc_put(const ifc_endpoint *ep, const char *name, const char *text, int length) {
+  if (name == nullptr || length < 0 || (text == nullptr && length > 0) ||
+      !endpoint_usable(ep))
+    return IFC_EUSAGE;
+  const size_t name_len = strnlen(name, kCommandFieldSize + 1);
+  if (name_len == 0 || name_len > static_cast<size_t>(kCommandFieldSize))
+    return IFC_EUSAGE;
+  const piece pieces[] = {{name, static_cast<int>(name_len)}, {"", 1}, {text, length}};
+  return put_pieces(ep, pieces, 3);
+}
+
+int ifc_put_payload(const ifc_endpoint *ep, const char *payload, int length) {
+  if (length < 0 || (payload == nullptr && length > 0) || !endpoint_usable(ep))
+    return IFC_EUSAGE;
+  const piece pieces[] = {{payload, length}};
+  return put_pieces(ep, pieces, 1);
+}
+
+const char *ifc_strerror(int code) {
+  if (code >= 0) return "no error";
+  switch (code) {
+    case IFC_EUNKNOWN:
+      return "unknown command";
+    case IFC_ECONNECT:
+      return "cannot connect";
+    case IFC_ETIMEOUT:
+      return "timed out";
+    case IFC_ECLOSED:
+      return "closed by the server";
+    case IFC_EPROTO:
+      return "protocol violation";
+    case IFC_EREFUSED:
+      return "refused by the server";
+    case IFC_ETOOBIG:
+      return "too big for the buffer";
+    case IFC_EUSAGE:
+      return "wrong usage";
+    case IFC_ESETTING:
+      return "bad setting in the environment";
+    case IFC_ESYSTEM:
+      return "system error";
+    case IFC_EFORM:
+      return "unexpected form";
+    case IFC_EMISSING:
+      return "not found";
+  }
+  return "unknown error";
+}

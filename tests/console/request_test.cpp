@@ -1,0 +1,59 @@
+// Where a change may come from, and the numbers the pages take.
+#include "console/request.hpp"
+
+#include <gtest/gtest.h>
+
+namespace console {
+namespace {
+
+TEST(ConsoleSameOrigin, OnlyTheConsolesOwnSchemeHostAndPort) {
+  // clang-format off
+  static const struct {
+    const char *name, *origin, *referer, *host;
+    bool https, expected;
+  } cases[] = {
+      {"origin matches", "http://127.0.0.1:8080", nullptr, "127.0.0.1:8080", false, true},
+      {"host names compare without case", "http://Console:8080", nullptr, "console:8080", false, true},
+      {"other port", "http://127.0.0.1:8081", nullptr, "127.0.0.1:8080", false, false},
+      {"longer port", "http://127.0.0.1:80800", nullptr, "127.0.0.1:8080", false, false},
+      {"other scheme", "https://h:1", nullptr, "h:1", false, false},
+      {"console over https", "https://h", nullptr, "h", true, true},
+      {"opaque origin", "null", "http://h:1/", "h:1", false, false},
+      {"origin decides over referer", "http://evil", "http://h/", "h", false, false},
+      {"referer of a page", nullptr, "http://h:1/cgi-bin/targets.cgi?x", "h:1", false, true},
+      {"referer of the root", nullptr, "http://h:1", "h:1", false, true},
+      {"referer with a user part", nullptr, "http://h:1@evil/", "h:1", false, false},
+      {"no host", "http://h", nullptr, nullptr, false, false},
+      {"host with a line end", "http://h\r\nX: y", nullptr, "h\r\nX: y", false, false},
+      {"bracketed IPv6", "http://[::1]:8080", nullptr, "[::1]:8080", false, true},
+  };
+  // clang-format on
+  for (const auto &c : cases)
+    EXPECT_EQ(same_origin(c.origin, c.referer, c.host, c.https), c.expected) << c.name;
+}
+
+TEST(ConsoleParseInt32, DecimalNumbersThatFit) {
+  // clang-format off
+  static const struct {
+    const char *text;
+    number_error error;
+    int32_t value;
+  } cases[] = {
+      {" -17 ", number_error::none, -17},    {"+5", number_error::none, 5},
+      {"2147483647", number_error::none, INT32_MAX},
+      {"-2147483648", number_error::none, INT32_MIN},
+      {"99999999999999999999999", number_error::too_big, 0},
+      {"  ", number_error::empty, 0},        {"-", number_error::not_a_number, 0},
+      {"1.5", number_error::not_a_number, 0}, {"0x10", number_error::not_a_number, 0},
+      {"1 2", number_error::not_a_number, 0},
+  };
+  // clang-format on
+  for (const auto &c : cases) {
+    int32_t v = 0;
+    EXPECT_EQ(parse_int32(c.text, &v), c.error) << c.text;
+    EXPECT_EQ(v, c.value) << c.text;
+  }
+}
+
+}  // namespace
+}  // namespace console

@@ -1,0 +1,478 @@
+// The C client against the real server loop and against scripted servers
+// that misbehave.
+#include "lib/lib_client.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/time.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "lib/lib_reply.hpp"
+#include "support/scripted_server.hpp"
+#include "support/server_process.hpp"
+
+namespace {
+
+using namespace std::string_literals;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using testing_support::FreePort;
+using testing_support::FullListener;
+using testing_support::read_file;
+using testing_support::RequestHeader;
+using testing_support::ScriptedServer;
+using testing_support::ServerProcess;
+
+ifc_endpoint at(std::uint16_t port, int timeout_ms = 300,
+                const char *host = "127.0.0.1") {
+  ifc_endpoint ep{};
+  std::strcpy(ep.host, host);
+  ep.port = port;
+  ep.timeout_ms = timeout_ms;
+  return ep;
+}
+
+struct got {
+  int rc;
+  std::string reply;  // up to the terminator
+};
+
+got get(const ifc_endpoint &ep, const char *name, int capacity = 4096) {
+  std::vector<char> buf(static_cast<size_t>(capacity), 'x');
+  const int rc = ifc_get(&ep, name, buf.data(), capacity);
+  return {rc, std::string(buf.data())};
+}
+
+int length(const std::string &s) { return static_cast<int>(s.size()); }
+
+// One GET per reply format, read with its reader; a PUT whose effect the
+// next GET shows.
+TEST(LibClient, RoundTripOfEveryReplyFormat) {
+  ServerProcess server;
+  const ifc_endpoint ep = at(server.port(), 5000);
+  ifc_pair p[64];
+  int32_t v = -1;
+  const got stat = get(ep, "IFC_get_stat");
+  ASSERT_EQ(stat.rc, 25);
+  ASSERT_EQ(ifc_parse_pairs(stat.reply.data(), stat.rc, p, 64), 3);
+  EXPECT_EQ(ifc_pair_value(p, 3, "color", &v), 0);
+  EXPECT_EQ(v, 1);
+
+  const got on_off = get(ep, "IFC_get_on_off_1");
+  ASSERT_EQ(on_off.rc, 554);
+  ASSERT_EQ(ifc_parse_pairs(on_off.reply.data(), on_off.rc, p, 64), 46);
+  EXPECT_EQ(ifc_pair_value(p, 46, "main_on", &v), 0);
+  EXPECT_EQ(v, 90);
+
+  const got hist = get(ep, "IFC_get_hist_cntdatR");
+  ifc_histogram h;
+  ASSERT_EQ(hist.rc, 144);
+  ASSERT_EQ(ifc_parse_histogram(hist.reply.data(), hist.rc, &h), 0);
+  EXPECT_DOUBLE_EQ(h.decimal, 4.52);
+  EXPECT_EQ(h.bins[23], 300);
+
+  const got select = get(ep, "IFC_get_hst_select");
+  ifc_hist_select s;
+  ASSERT_EQ(select.rc, 9);
+  ASSERT_EQ(ifc_parse_hist_select(select.reply.data(), select.rc, &s), 0);
+  EXPECT_EQ(s.right_colour, 2);
+  EXPECT_STREQ(s.right_item, "tw");
+
+  ASSERT_EQ(ifc_put(&ep, "IFC_set_on_off_2", "main_on:95", 10), 0);
+  EXPECT_NE(get(ep, "IFC_get_on_off_2").reply.find(" main_on:95 "), std::string::npos);
+  EXPECT_EQ(get(ep, "no_such_command").rc, IFC_EUNKNOWN);
+}
+
+// Every byte arrives, also of the largest payload; once put returns, the
+// command has run. An empty text may be a null pointer.
+TEST(LibClient, PutDeliversEveryByteAndReturnsAfterTheCommand) {
+  ServerProcess server;
+  const ifc_endpoint ep = at(server.port(), 5000);
+  const std::string big(256000 - 11, 'q');
+  const std::string payload = "append_log\0three"s;
+  const struct {
+    const char *name;
+    std::function<int()> put;
+    std::string log;
+  } cases[] = {
+      {"text", [&] { return ifc_put(&ep, "append_log", "one ", 4); }, "one "},
+      {"null text", [&] { return ifc_put(&ep, "append_log", nullptr, 0); }, "one "},
+      {"largest", [&] { return ifc_put(&ep, "append_log", big.data(), length(big)); },
+       "one " + big},
+      {"payload", [&] { return ifc_put_payload(&ep, payload.data(), length(payload)); },
+       "one " + big + "three"},
+  };
+  for (const auto &c : cases) {
+    ASSERT_EQ(c.put(), 0) << c.name;
+    EXPECT_TRUE(read_file(server.file("cgi.log")) == c.log) << c.name;
+  }
+}
+
+// Too long for the buffer: the start of the reply, and the server finished
+// the exchange without an error.
+TEST(LibClient, ReplyLargerThanTheBufferIsReadToItsEnd) {
+  ServerProcess server;
+  const ifc_endpoint ep = at(server.port(), 5000);
+  const got whole = get(ep, "IFC_get_on_off_1");
+  ASSERT_EQ(whole.rc, 554);
+  static const struct {
+    const char *name;
+    int capacity;
+    int rc;
+  } cases[] = {{"a byte short", 554, IFC_ETOOBIG},
+               {"room for nothing", 1, IFC_ETOOBIG},
+               {"fits", 555, 554}};
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto &c = cases[i];
+    const got g = get(ep, "IFC_get_on_off_1", c.capacity);
+    EXPECT_EQ(g.rc, c.rc) << c.name;
+    EXPECT_EQ(g.reply, whole.reply.substr(0, c.capacity - 1)) << c.name;
+    const int request = static_cast<int>(i) + 2;
+    ASSERT_TRUE(server.WaitForRequests(request)) << c.name;
+    EXPECT_EQ(server.RequestOutput(request),
+              "connected... " + RequestHeader("GET", "IFC_get_on_off_1") + "\n")
+        << c.name;
+  }
+}
+
+TEST(LibClient, GetAgainstScriptedServers) {
+  const std::string r2000(2000, 'r');
+  const std::string h = RequestHeader("GET", "IFC_get_stat");
+  const struct {
+    const char *name;
+    std::vector<std::string> steps;
+    int capacity;
+    int rc;
+    std::string reply;
+    std::string client_sent;
+  } cases[] = {
+      {"one block",
+       {"<23", ">LEN0000000005", "<4", ">hello"},
+       100,
+       5,
+       "hello",
+       h + "NEXT"},
+      {"two blocks",
+       {"<23", ">LEN0000002000", "<4", ">" + r2000.substr(0, 1024), "<4",
+        ">" + r2000.substr(1024)},
+       4096,
+       2000,
+       r2000,
+       h + "NEXTNEXT"},
+      {"larger than the buffer: every block still asked for",
+       {"<23", ">LEN0000002000", "<4", ">" + r2000.substr(0, 1024), "<4",
+        ">" + r2000.substr(1024)},
+       100,
+       IFC_ETOOBIG,
+       r2000.substr(0, 99),
+       h + "NEXTNEXT"},
+      {"empty reply", {"<23", ">LEN0000000000"}, 100, 0, "", h},
+      {"unknown name", {"<23", ">LEN-000000001"}, 100, IFC_EUNKNOWN, "", h},
+      {"not a length header", {"<23", ">HELLO, WORLD!"}, 100, IFC_EPROTO, "", h},
+      {"length above 256000", {"<23", ">LEN0000256001"}, 100, IFC_EPROTO, "", h},
+      {"length below -1", {"<23", ">LEN-000000002"}, 100, IFC_EPROTO, "", h},
+      {"close inside the length header", {"<23", ">LEN00"}, 100, IFC_ECLOSED, "", h},
+      {"close inside the reply",
+       {"<23", ">LEN0000000005", "<4", ">hel"},
+       100,
+       IFC_ECLOSED,
+       "",
+       h + "NEXT"},
+      {"silent server", {"<23", "."}, 100, IFC_ETIMEOUT, "", h},
+  };
+  for (const auto &c : cases) {
+    ScriptedServer server(c.steps);
+    const got g = get(at(server.port()), "IFC_get_stat", c.capacity);
+    server.Join();
+    EXPECT_EQ(server.received, c.client_sent) << c.name;
+    EXPECT_EQ(g.rc, c.rc) << c.name << ": " << ifc_strerror(g.rc);
+    EXPECT_TRUE(g.reply == c.reply) << c.name;
+  }
+}
+
+TEST(LibClient, PutAgainstScriptedServers) {
+  const std::string h = RequestHeader("PUT", "5");
+  const std::string all = h + "cmd\0x"s;
+  const struct {
+    const char *name;
+    std::vector<std::string> steps;
+    int rc;
+    std::string client_sent;  // "?": a reset may come before or after the block
+  } cases[] = {
+      {"taken", {"<23", ">NEXT", "<5", ">FIN"}, 0, all},
+      {"length refused", {"<23", ">ERR!"}, IFC_EREFUSED, h},
+      {"FIN before the payload", {"<23", ">FIN"}, IFC_EPROTO, h},
+      {"something else than NEXT", {"<23", ">next"}, IFC_EPROTO, h},
+      {"no NEXT in time", {"<23", "."}, IFC_ETIMEOUT, h},
+      {"closed without FIN", {"<23", ">NEXT", "<5"}, IFC_ECLOSED, all},
+      {"something else than FIN", {"<23", ">NEXT", "<5", ">BYE"}, IFC_EPROTO, all},
+      {"NEXT after the whole payload", {"<23", ">NEXT", "<5", ">NEXT"}, IFC_EPROTO, all},
+      {"FIN, then no close", {"<23", ">NEXT", "<5", ">FIN", "."}, IFC_ETIMEOUT, all},
+      {"FIN, then more bytes", {"<23", ">NEXT", "<5", ">FIN!"}, IFC_EPROTO, all},
+      {"reset after NEXT", {"<23", ">NEXT", "!"}, IFC_ECLOSED, "?"},
+  };
+  for (const auto &c : cases) {
+    ScriptedServer server(c.steps);
+    const ifc_endpoint ep = at(server.port());
+    const int rc = ifc_put(&ep, "cmd", "x", 1);
+    server.Join();
+    if (c.client_sent != "?") {
+      EXPECT_TRUE(server.received == c.client_sent) << c.name;
+    }
+    EXPECT_EQ(rc, c.rc) << c.name << ": " << ifc_strerror(rc);
+  }
+}
+
+// Each block goes out only after its "NEXT": before each one the server
+// looks for bytes it has not asked for.
+TEST(LibClient, PutSendsABlockOnlyWhenAskedFor) {
+  const std::string text(1500, 't');  // payload of 1504 bytes: blocks of 1024 and 480
+  std::string unasked;
+  ScriptedServer server([&unasked](ScriptedServer &s) {
+    s.Read(23);
+    for (size_t block : {1024, 480}) {
+      unasked += s.Read(1, 200);
+      s.Send("NEXT");
+      s.Read(block);
+    }
+    s.Send("FIN");
+  });
+  const ifc_endpoint ep = at(server.port(), 5000);
+  EXPECT_EQ(ifc_put(&ep, "cmd", text.data(), length(text)), 0);
+  server.Join();
+  EXPECT_EQ(unasked, "");
+  EXPECT_TRUE(server.received == RequestHeader("PUT", "1504") + "cmd\0"s + text);
+}
+
+TEST(LibClient, ConnectFailuresTellTheirCause) {
+  const FullListener full;
+  const std::uint16_t nothing = FreePort();
+  static const struct {
+    const char *name;
+    const char *host;
+    bool full_queue;
+    int err;  // errno after the call; 0: any
+  } cases[] = {
+      {"nothing listening", "127.0.0.1", false, ECONNREFUSED},
+      {"nothing listening, by name", "localhost", false, ECONNREFUSED},
+      {"nothing listening on IPv6", "::1", false, 0},
+      {"no connection in time", "127.0.0.1", true, ETIMEDOUT},
+      {"unresolvable name", "no-such-host.invalid", false, ENXIO},
+  };
+  for (const auto &c : cases) {
+    const ifc_endpoint ep = at(c.full_queue ? full.port() : nothing, 300, c.host);
+    const auto start = Clock::now();
+    errno = 0;
+    EXPECT_EQ(get(ep, "IFC_get_stat").rc, IFC_ECONNECT) << c.name;
+    const int get_errno = errno;
+    EXPECT_EQ(ifc_put(&ep, "append_log", "x", 1), IFC_ECONNECT) << c.name;
+    if (c.err != 0) {
+      EXPECT_EQ(get_errno, c.err) << c.name << ": " << std::strerror(get_errno);
+      EXPECT_EQ(errno, c.err) << c.name << ": " << std::strerror(errno);
+    }
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3)) << c.name;
+  }
+}
+
+// Refused before connecting: the server sees only the request that ends it.
+TEST(LibClient, WrongUsageIsRefusedBeforeConnecting) {
+  ScriptedServer server(std::vector<std::string>{"<1"});
+  const ifc_endpoint ep = at(server.port());
+  ifc_endpoint no_host = ep, unterminated = ep, no_port = ep, no_time = ep;
+  no_host.host[0] = '\0';
+  std::memset(unterminated.host, 'h', sizeof unterminated.host);
+  no_port.port = 0;
+  no_time.timeout_ms = 0;
+  const std::string n21(21, 'n');
+  const std::string big(256001, 'p');
+  char r[16];
+  const struct {
+    const char *name;
+    std::function<int()> call;
+  } cases[] = {
+      {"GET name of 21 characters", [&] { return ifc_get(&ep, n21.c_str(), r, 16); }},
+      {"GET without a name", [&] { return ifc_get(&ep, nullptr, r, 16); }},
+      {"GET without a buffer", [&] { return ifc_get(&ep, "IFC_get_stat", nullptr, 16); }},
+      {"GET into no room", [&] { return ifc_get(&ep, "IFC_get_stat", r, 0); }},
+      {"no endpoint", [&] { return ifc_get(nullptr, "IFC_get_stat", r, 16); }},
+      {"empty host", [&] { return ifc_get(&no_host, "IFC_get_stat", r, 16); }},
+      {"unterminated host",
+       [&] { return ifc_get(&unterminated, "IFC_get_stat", r, 16); }},
+      {"port 0", [&] { return ifc_put(&no_port, "append_log", "x", 1); }},
+      {"no time to wait", [&] { return ifc_put(&no_time, "append_log", "x", 1); }},
+      {"PUT name of 21 characters", [&] { return ifc_put(&ep, n21.c_str(), "x", 1); }},
+      {"PUT of an empty name", [&] { return ifc_put(&ep, "", "x", 1); }},
+      {"PUT without a text", [&] { return ifc_put(&ep, "append_log", nullptr, 1); }},
+      {"PUT of a negative length", [&] { return ifc_put(&ep, "append_log", "x", -1); }},
+      {"PUT one byte over 256000",
+       [&] { return ifc_put(&ep, "append_log", big.data(), 256000 - 10); }},
+      {"payload of 256001 bytes",
+       [&] { return ifc_put_payload(&ep, big.data(), 256001); }},
+      {"payload without bytes", [&] { return ifc_put_payload(&ep, nullptr, 3); }},
+  };
+  for (const auto &c : cases) EXPECT_EQ(c.call(), IFC_EUSAGE) << c.name;
+  EXPECT_EQ(ifc_put_payload(&ep, "", 0), IFC_ECLOSED);
+  server.Join();
+  EXPECT_EQ(server.received, "P");
+}
+
+// Sets the three variables (nullptr: unset) for the life of the object.
+class Environment {
+ public:
+  Environment(const char *host, const char *port, const char *timeout) {
+    const char *values[] = {host, port, timeout};
+    for (int i = 0; i < 3; ++i) {
+      if (values[i])
+        setenv(kNames[i], values[i], 1);
+      else
+        unsetenv(kNames[i]);
+    }
+  }
+  ~Environment() {
+    for (const char *n : kNames) unsetenv(n);
+  }
+
+ private:
+  static constexpr const char *kNames[] = {"IFCSIM_HOST", "IFCSIM_PORT",
+                                           "IFCSIM_TIMEOUT_MS"};
+};
+
+TEST(LibClient, EndpointFromTheEnvironment) {
+  const std::string h255(255, 'h'), h256(256, 'h');
+  const char *lo = "127.0.0.1";
+  const struct {
+    const char *name;
+    const char *host, *port, *timeout;
+    int rc;
+    std::string want_host;
+    int want_port, want_timeout;
+  } cases[] = {
+      {"nothing set", nullptr, nullptr, nullptr, 0, lo, 9000, 5000},
+      {"all set", "10.0.0.5", "9001", "250", 0, "10.0.0.5", 9001, 250},
+      {"largest", h255.c_str(), "65535", "3600000", 0, h255, 65535, 3600000},
+      {"smallest", "h", "1", "1", 0, "h", 1, 1},
+      {"host of 256 characters", h256.c_str(), "9001", nullptr, IFC_ESETTING, lo, 9001,
+       5000},
+      {"empty host", "", nullptr, nullptr, IFC_ESETTING, lo, 9000, 5000},
+      {"port 0", "h", "0", "250", IFC_ESETTING, "h", 9000, 250},
+      {"port 65536", nullptr, "65536", nullptr, IFC_ESETTING, lo, 9000, 5000},
+      {"port of 20 digits", nullptr, "99999999999999999999", nullptr, IFC_ESETTING, lo,
+       9000, 5000},
+      {"port with a sign", nullptr, "+9001", nullptr, IFC_ESETTING, lo, 9000, 5000},
+      {"port with a blank", nullptr, " 9001", nullptr, IFC_ESETTING, lo, 9000, 5000},
+      {"empty port", nullptr, "", nullptr, IFC_ESETTING, lo, 9000, 5000},
+      {"time-out 0", nullptr, nullptr, "0", IFC_ESETTING, lo, 9000, 5000},
+      {"time-out above an hour", nullptr, nullptr, "3600001", IFC_ESETTING, lo, 9000,
+       5000},
+      {"time-out in seconds", nullptr, nullptr, "5s", IFC_ESETTING, lo, 9000, 5000},
+  };
+  for (const auto &c : cases) {
+    Environment env(c.host, c.port, c.timeout);
+    ifc_endpoint ep;
+    std::memset(&ep, 0x55, sizeof ep);
+    EXPECT_EQ(ifc_endpoint_init(&ep), c.rc) << c.name;
+    EXPECT_EQ(ep.host, c.want_host) << c.name;
+    EXPECT_EQ(ep.port, c.want_port) << c.name;
+    EXPECT_EQ(ep.timeout_ms, c.want_timeout) << c.name;
+  }
+  EXPECT_EQ(ifc_endpoint_init(nullptr), IFC_EUSAGE);
+
+  ServerProcess server;
+  const std::string port = std::to_string(server.port());
+  Environment env("localhost", port.c_str(), "2000");
+  ifc_endpoint ep;
+  ASSERT_EQ(ifc_endpoint_init(&ep), 0);
+  EXPECT_EQ(get(ep, "IFC_get_stat").reply, "color:1 mode:0 totw_sw:0 ");
+}
+
+std::atomic<int> signals_caught{0};
+void count_signal(int) { ++signals_caught; }
+
+// A signal interrupts poll with EINTR; the wait goes on with the time left,
+// neither failing early nor starting afresh.
+TEST(LibClient, SignalsDoNotCutWaitsShort) {
+  struct sigaction sa {};
+  sa.sa_handler = count_signal;  // no SA_RESTART: every wait sees EINTR
+  struct sigaction old {};
+  ASSERT_EQ(sigaction(SIGALRM, &sa, &old), 0);
+  sigset_t alarm;
+  sigemptyset(&alarm);
+  sigaddset(&alarm, SIGALRM);
+  static const struct {
+    const char *name;
+    std::vector<std::string> steps;
+    int delay_ms;  // before the steps
+    int timeout_ms;
+    int rc;
+  } cases[] = {
+      {"answer after signals", {">LEN0000000005", "<4", ">hello"}, 150, 2000, 5},
+      {"no answer", {"."}, 0, 300, IFC_ETIMEOUT},
+  };
+  for (const auto &c : cases) {
+    // Only this thread may take the signal, not the scripted server's.
+    pthread_sigmask(SIG_BLOCK, &alarm, nullptr);
+    ScriptedServer server([&c](ScriptedServer &s) {
+      s.Read(23);
+      std::this_thread::sleep_for(milliseconds(c.delay_ms));
+      ScriptedServer::Run(s, c.steps);
+    });
+    pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);
+    itimerval every5ms{{0, 5000}, {0, 5000}};
+    signals_caught = 0;
+    ASSERT_EQ(setitimer(ITIMER_REAL, &every5ms, nullptr), 0);
+    const auto start = Clock::now();
+    const got g = get(at(server.port(), c.timeout_ms), "IFC_get_stat");
+    const auto took = Clock::now() - start;
+    itimerval off{};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    server.Join();
+    EXPECT_EQ(g.rc, c.rc) << c.name << ": " << ifc_strerror(g.rc);
+    EXPECT_GT(signals_caught.load(), 0) << c.name;
+    if (c.rc == IFC_ETIMEOUT) {
+      EXPECT_GE(took, milliseconds(c.timeout_ms)) << c.name;
+      EXPECT_LT(took, milliseconds(3 * c.timeout_ms)) << c.name;
+    }
+  }
+  sigaction(SIGALRM, &old, nullptr);
+}
+
+// No state is shared between calls: threads requesting at once each get
+// their own reply.
+TEST(LibClient, ThreadsRequestAtOnce) {
+  ServerProcess server;
+  const ifc_endpoint ep = at(server.port(), 5000);
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (auto [name, len] : {std::pair{"IFC_get_stat", 25},
+                           {"IFC_get_on_off_3", 554},
+                           {"IFC_get_hst_select", 9}}) {
+    threads.emplace_back([&ep, &wrong, name, len] {
+      for (int i = 0; i < 20; ++i)
+        if (get(ep, name).rc != len) ++wrong;
+    });
+  }
+  for (auto &t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST(LibClient, EveryCodeHasATextOfItsOwn) {
+  std::vector<std::string> seen = {ifc_strerror(-100)};
+  for (int code = IFC_EMISSING; code <= IFC_EUNKNOWN; ++code) {
+    const std::string text = ifc_strerror(code);
+    for (const std::string &s : seen) EXPECT_NE(text, s) << code;
+    seen.push_back(text);
+  }
+  EXPECT_STREQ(ifc_strerror(IFC_ECONNECT), "cannot connect");
+  EXPECT_STREQ(ifc_strerror(IFC_ETIMEOUT), "timed out");
+}
+
+}  // namespace
