@@ -3,7 +3,7 @@
 # build tree and one for the installed layout.
 set(console_binary_dir ${CMAKE_CURRENT_BINARY_DIR}/console)
 
-set(CONSOLE_CGI_DIR cgi-bin)
+file(RELATIVE_PATH CONSOLE_CGI_DIR ${console_binary_dir} ${IFCSIM_CONSOLE_CGI_DIR})
 file(RELATIVE_PATH CONSOLE_IFCSIM ${console_binary_dir} ${CMAKE_CURRENT_BINARY_DIR}/ifcsim)
 configure_file(console/ifcsim-console.in ${console_binary_dir}/ifcsim-console @ONLY
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ

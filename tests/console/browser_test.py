@@ -85,9 +85,12 @@ class BrowserCase(unittest.TestCase):
         """The whole page, however long, into the screenshot directory."""
         os.makedirs(SHOTS, exist_ok=True)
         height = self.browser.execute_script("return document.documentElement.scrollHeight")
-        self.browser.set_window_size(1280, max(900, height + 100))
-        self.browser.save_screenshot(os.path.join(SHOTS, f"{name}.png"))
-        self.browser.set_window_size(1280, 900)
+        self.browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+            "width": 1280, "height": height, "deviceScaleFactor": 1, "mobile": False})
+        try:
+            self.assertTrue(self.browser.save_screenshot(os.path.join(SHOTS, f"{name}.png")))
+        finally:
+            self.browser.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
     def script_errors(self):
         return [e for e in self.browser.get_log("browser") if e["level"] == "SEVERE"]
@@ -101,8 +104,10 @@ class PagesTest(BrowserCase):
         for page in PAGES:
             self.open(f"{page}.cgi")
             self.assertEqual(self.browser.find_elements(By.ID, "error"), [], page)
-            nav = [a.get_attribute("href") for a in self.browser.find_elements(By.CSS_SELECTOR, "nav a")]
-            self.assertEqual(len([h for h in nav if h.endswith(".cgi")]), len(PAGES), page)
+            self.assertTrue(self.find("title").text, page)
+            nav = [a.get_attribute("href").rsplit("/", 1)[1]
+                   for a in self.browser.find_elements(By.CSS_SELECTOR, "#nav a")]
+            self.assertEqual(sorted(nav), sorted(f"{p}.cgi" for p in PAGES), page)
             self.assertEqual(self.script_errors(), [], page)
             self.screenshot(page)
 
@@ -121,7 +126,7 @@ class PagesTest(BrowserCase):
 
     def test_valve_point_of_one_colour_reaches_the_server(self):
         self.open("valves.cgi")
-        self.browser.find_element(By.CSS_SELECTOR, "#colours a[href$='colour=3']").click()
+        self.find("colour-3").click()
         self.wait.until(EC.url_contains("colour=3"))
         self.type_into("main_on", "97")
         self.submit("valves-save")
