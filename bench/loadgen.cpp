@@ -4,7 +4,9 @@
 //
 // Two or more targets are measured in alternating chunks (A B, B A, A B, ...)
 // so that both see the same noise of this shared machine; only their ratio
-// is worth quoting.
+// is worth quoting. A target marked --lib talks through the support
+// library's client (ifc_get, ifc_put_payload) instead of the generator's
+// own code, to measure that client against this one.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -26,6 +28,8 @@
 #include <thread>
 #include <vector>
 
+#include "lib/lib_client.hpp"
+
 namespace {
 
 constexpr int kHeaderSize = 23;
@@ -42,6 +46,7 @@ struct target {
   std::string name;     // GET: the command name
   std::string payload;  // PUT: the whole payload (name, NUL, data)
   int expect = -2;      // GET: the reply length every reply must have (-2: any)
+  bool lib = false;     // through the support library's client
 
   // Filled by the run.
   std::vector<std::int64_t> ns;  // latency of each good transaction
@@ -68,7 +73,8 @@ struct options {
       "usage: ifcsim_loadgen [-c CONC] [-n REQUESTS] [-w WARMUP] [-T MAX_SECONDS]\n"
       "                      [-k CHUNKS] [--tag TAG] TARGET [TARGET...]\n"
       "TARGET: --target LABEL PORT then --get NAME [--expect LEN]\n"
-      "        or --put NAME (--text TEXT | --text-file FILE | --size PAYLOAD_BYTES)\n"
+      "        or --put NAME (--text TEXT | --text-file FILE | --size PAYLOAD_BYTES),\n"
+      "        and --lib to use the support library's client\n"
       "A baseline server takes the reply length as the GET name (--get 554).\n");
   std::exit(2);
 }
@@ -104,6 +110,24 @@ bool expect_close(int fd) {
   do r = recv(fd, &extra, 1, 0);
   while (r < 0 && errno == EINTR);
   return r == 0;
+}
+
+// The same through the support library's client; scratch has room for the
+// largest reply.
+const char *lib_transaction(const target &t, char *scratch, int capacity) {
+  ifc_endpoint ep{};
+  std::strcpy(ep.host, "127.0.0.1");
+  ep.port = static_cast<unsigned short>(t.port);
+  ep.timeout_ms = kIoTimeoutSec * 1000;
+  if (t.put) {
+    const int rc =
+        ifc_put_payload(&ep, t.payload.data(), static_cast<int>(t.payload.size()));
+    return rc == 0 ? nullptr : ifc_strerror(rc);
+  }
+  int n = ifc_get(&ep, t.name.c_str(), scratch, capacity);
+  if (n < 0 && n != IFC_EUNKNOWN) return ifc_strerror(n);
+  if (n == IFC_EUNKNOWN) n = -1;
+  return t.expect != -2 && n != t.expect ? "unexpected reply length" : nullptr;
 }
 
 // One request on a fresh connection. Returns nullptr on success, else what failed.
@@ -176,13 +200,15 @@ void run_chunk(target &t, long count, int conc, bool record, double max_seconds)
   const auto stop = start + std::chrono::duration_cast<clock_type::duration>(
                                 std::chrono::duration<double>(max_seconds));
   auto worker = [&](int id) {
-    std::vector<char> scratch(kBlock);
+    std::vector<char> scratch(256001);
     auto &mine = per_thread[static_cast<size_t>(id)];
     mine.reserve(static_cast<size_t>(count / conc + 1));
     while (left.fetch_sub(1) > 0) {
       auto t0 = clock_type::now();
       if (max_seconds > 0 && t0 > stop) break;
-      const char *err = transaction(addr, t, scratch.data());
+      const char *err =
+          t.lib ? lib_transaction(t, scratch.data(), static_cast<int>(scratch.size()))
+                : transaction(addr, t, scratch.data());
       auto t1 = clock_type::now();
       if (err) {
         errors.fetch_add(1);
@@ -283,6 +309,8 @@ int main(int argc, char **argv) {
     } else if (a == "--get") {
       current().name = need(i);
       if (current().name.size() > kFieldSize) usage("GET name longer than 20");
+    } else if (a == "--lib") {
+      current().lib = true;
     } else if (a == "--expect") {
       const char *v = need(i);
       current().expect = std::atoi(v);

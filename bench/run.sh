@@ -176,6 +176,23 @@ for s in "${scenarios[@]}"; do
   done
 done
 
+# The support library's client (ifc_get, what CGI programs call) in a loop
+# against the baseline, beside the generator's own client on the same
+# server: ratio = lib/own. IFCSIM_BENCH_ONLY=client runs only these.
+: >"$work/client.csv"
+if [[ -z ${IFCSIM_BENCH_ONLY:-} || " $IFCSIM_BENCH_ONLY " == *" client "* ]]; then
+  for bytes in 25 554; do
+    for c in 1 4; do
+      say "client ifc_get ${bytes} B c=$c"
+      lg -c "$c" -n 20000 -w 200 -k 40 --tag "client_$bytes" \
+        --target lib "$bport" --get "$bytes" --expect "$bytes" --lib \
+        --target own "$bport" --get "$bytes" --expect "$bytes" >"$work/client.out" || true
+      cat "$work/client.out" >>"$work/runs.log"
+      grep -E '^(CSV|RATIO),' "$work/client.out" >>"$work/client.csv" || true
+    done
+  done
+fi
+
 say "system calls per request (strace -c -f, attached to the server)"
 : >"$work/syscalls.csv"
 for s in "${scenarios[@]}"; do
@@ -298,6 +315,25 @@ awk -F, -v allocs="$work/allocs.csv" -v calls="$work/syscalls.csv" -v names="$(f
         (s[7] == 1 ? call[s[2]] : "")
     }
   }' "$work/results.csv"
+if [[ -s $work/client.csv ]]; then
+  echo
+  echo "Client: ifc_get of the support library in a loop against the baseline, beside the"
+  echo "load generator's own client on the same server (which also waits for the close);"
+  echo "ratio = median over the rounds of lib/own rate. At 0.95 or more the client is not"
+  echo "what limits a page."
+  awk -F, '
+    BEGIN { printf "  %6s %2s %8s %8s %5s %11s %7s %7s %4s\n", "bytes", "c", "lib/s", "own/s",
+            "ratio", "(rounds)", "lib50", "own50", "err" }
+    $1 == "CSV" { key = $2 "," $7; if ($3 == "lib") lib[key] = $0; else { own[key] = $0; order[++n] = key } }
+    $1 == "RATIO" { key = $2 "," $5; ratio[key] = $6; range[key] = sprintf("%.2f-%.2f", $7, $8) }
+    END {
+      for (r = 1; r <= n; r++) {
+        key = order[r]; split(lib[key], l, ","); split(own[key], o, ",")
+        printf "  %6s %2s %8.0f %8.0f %5.2f %11s %7.0f %7.0f %4d %s\n", l[6], l[7], l[10], o[10],
+          ratio[key], range[key], l[12], o[12], l[9] + o[9], (ratio[key] >= 0.95 ? "" : "BELOW 0.95")
+      }
+    }' "$work/client.csv"
+fi
 echo
 echo "System calls per request in the server, by name (strace -c -f):"
 awk -F, '{ printf "  %-14s %6s:%s\n", $1, $2, $3 }' "$work/syscalls.csv"
@@ -340,10 +376,10 @@ fi
 # (with the average), the loadgen's own lines, the strace summaries.
 keep=$build/bench-results
 rm -rf "$keep" && mkdir -p "$keep"
-shopt -s nullglob  # no strace summaries when no scenario ran
-cp "$work"/{results.csv,allocs.csv,syscalls.csv,runs.log,setfile.out,pages.csv} "$work"/strace.* "$keep/"
+cp "$work"/{results.csv,allocs.csv,syscalls.csv,client.csv,runs.log,setfile.out,pages.csv} "$keep/"
+cp "$work"/strace.* "$keep/" 2>/dev/null || true
 echo "Raw results: $keep"
-errs=$(awk -F, '$1=="CSV"{e+=$9} END{print e+0}' "$work/results.csv")
+errs=$(cat "$work/results.csv" "$work/client.csv" | awk -F, '$1=="CSV"{e+=$9} END{print e+0}')
 errs=$((errs + $(awk -F, '$1=="GETS"{e+=$6} $1=="PAGE"{e+=$5} END{print e+0}' "$work/pages.csv")))
 if ((errs > 0)); then
   echo "ERRORS: $errs failed exchanges; first errors:"

@@ -33,10 +33,11 @@ bool known_field(std::string_view name) {
   return false;
 }
 
-// The colour number a request is about: 1 when not given.
-int32_t colour_of(fields &f) {
+// The colour number a request is about. A page shown without one edits
+// colour 1; a change must say which colour it is for.
+int32_t colour_of(fields &f, bool required) {
   int32_t c = 1;
-  if (f.has("colour")) c = f.number("colour");
+  if (required || f.has("colour")) c = f.number("colour");
   if (f.ok() && (c < 1 || c > 6)) f.fail("colour", "not a colour number from 1 to 6");
   return c;
 }
@@ -77,7 +78,7 @@ void item_rows(html &h, const pair_list *points, int32_t colour, int from, int t
 
 response show(const request &rq) {
   fields query(rq.query);
-  int32_t colour = colour_of(query);
+  int32_t colour = colour_of(query, false);
   if (!query.ok()) return query.error(kFile);
 
   controller ctl;
@@ -121,7 +122,7 @@ response show(const request &rq) {
 
 response change(const request &rq) {
   fields form(rq.body, known_field);
-  int32_t colour = form.ok() ? colour_of(form) : 1;
+  int32_t colour = form.ok() ? colour_of(form, true) : 1;
   std::string text;
   for (const char *item : kItems) {
     if (!form.ok()) break;

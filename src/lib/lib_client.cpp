@@ -151,22 +151,23 @@ bool endpoint_usable(const ifc_endpoint *ep) {
 // a host name goes through the resolver (getaddrinfo, which allocates), and
 // its addresses are tried in turn, each attempt bounded by timeout_ms.
 int open_connection(const ifc_endpoint *ep, int *fd_out) {
-  sockaddr_in v4;
-  memset(&v4, 0, sizeof v4);
-  if (inet_pton(AF_INET, ep->host, &v4.sin_addr) == 1) {
-    v4.sin_family = AF_INET;
-    v4.sin_port = htons(ep->port);
-    return connect_to(reinterpret_cast<const sockaddr *>(&v4), sizeof v4, ep->timeout_ms,
-                      fd_out);
+  union {
+    sockaddr any;
+    sockaddr_in v4;
+    sockaddr_in6 v6;
+  } addr;
+  memset(&addr, 0, sizeof addr);
+  socklen_t len = 0;
+  if (inet_pton(AF_INET, ep->host, &addr.v4.sin_addr) == 1) {
+    addr.v4.sin_family = AF_INET;
+    addr.v4.sin_port = htons(ep->port);
+    len = sizeof addr.v4;
+  } else if (inet_pton(AF_INET6, ep->host, &addr.v6.sin6_addr) == 1) {
+    addr.v6.sin6_family = AF_INET6;
+    addr.v6.sin6_port = htons(ep->port);
+    len = sizeof addr.v6;
   }
-  sockaddr_in6 v6;
-  memset(&v6, 0, sizeof v6);
-  if (inet_pton(AF_INET6, ep->host, &v6.sin6_addr) == 1) {
-    v6.sin6_family = AF_INET6;
-    v6.sin6_port = htons(ep->port);
-    return connect_to(reinterpret_cast<const sockaddr *>(&v6), sizeof v6, ep->timeout_ms,
-                      fd_out);
-  }
+  if (len != 0) return connect_to(&addr.any, len, ep->timeout_ms, fd_out);
   addrinfo hints;
   memset(&hints, 0, sizeof hints);
   hints.ai_family = AF_UNSPEC;

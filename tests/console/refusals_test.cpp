@@ -33,6 +33,7 @@ TEST_F(ConsoleRefusals, BadInputNamesTheFieldAndSendsNothing) {
       {"markup as a field name", "valves.cgi", "colour=1&%3Cscript%3E=1", "&lt;script&gt;"},
       {"field name too long", "valves.cgi", long_name.c_str(), "(a field name)"},
       {"colour number 7", "valves.cgi", "colour=7&main_on=1", "colour"},
+      {"change without a colour number", "valves.cgi", "main_on=1", "colour"},
       {"colour number in the address", "valves.cgi", "colour=0", "colour", true},
       {"flag not a number", "selection.cgi", "action=flags&pin=x", "pin"},
       {"unknown action", "selection.cgi", "action=zap", "action"},

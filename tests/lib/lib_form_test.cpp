@@ -27,7 +27,6 @@ TEST(LibForm, FieldValueIsDecodedIntoTheBuffer) {
       {"plus and escape", "a=1&b=x+y%21", "b", 16, 4, "x y!"},
       {"first of two", "a=1&a=2", "a", 16, 1, "1"},
       {"field without =", "flag&a=1", "flag", 16, 0, ""},
-      {"empty value", "a=&b=2", "a", 16, 0, ""},
       {"= inside the value", "a=b=c", "a", 16, 3, "b=c"},
       {"name decoded", "m%61in+on=95", "main on", 16, 2, "95"},
       {"hex in either case", "p=%2f%2F", "p", 16, 2, "//"},
@@ -38,11 +37,8 @@ TEST(LibForm, FieldValueIsDecodedIntoTheBuffer) {
       {"escape too long", "a=ab%21", "a", 3, IFC_ETOOBIG, ""},
       {"missing", "a=1&b=2", "c", 16, IFC_EMISSING, ""},
       {"name is a prefix", "main_on_x=1", "main_on", 16, IFC_EMISSING, ""},
-      {"name is longer", "main=1", "main_on", 16, IFC_EMISSING, ""},
-      {"empty form", "", "a", 16, IFC_EMISSING, ""},
       {"bad hex", "a=%zz", "a", 16, IFC_EFORM, ""},
       {"escape cut short", "a=1%4", "a", 16, IFC_EFORM, ""},
-      {"percent at the end", "a=%", "a", 16, IFC_EFORM, ""},
       {"escape of a NUL", "a=x%00y", "a", 16, IFC_EFORM, ""},
       {"malformed behind the room", "a=abcdef%zz", "a", 4, IFC_EFORM, ""},
       {"malformed in another field", "x=%zz&a=1", "a", 16, 1, "1"},
@@ -72,7 +68,6 @@ TEST(LibForm, HtmlEscapingFitsTheBufferOrWritesNothing) {
     const char *out;
   } cases[] = {
       {"all five", "a<b>&\"'", 64, 26, "a&lt;b&gt;&amp;&quot;&#39;"},
-      {"nothing to escape", "main_on 95", 64, 10, "main_on 95"},
       {"UTF-8 unchanged", "\xc3\xa4", 64, 2, "\xc3\xa4"},
       {"empty", "", 1, 0, ""},
       {"exactly fits", "<", 5, 4, "&lt;"},
@@ -98,13 +93,11 @@ TEST(LibForm, BodyOfContentLengthBytes) {
   } cases[] = {
       {"whole body", "5", "hello", 16, 5, "hello"},
       {"no more than the length", "5", "hello world", 16, 5, "hello"},
-      {"exactly fits", "5", "hello", 6, 5, "hello"},
       {"without CONTENT_LENGTH", nullptr, "hello", 16, 0, ""},
       {"empty CONTENT_LENGTH", "", "hello", 16, 0, ""},
       {"input ends first", "5", "hel", 16, IFC_ECLOSED, "hel"},
       {"too long for the buffer", "5", "hello", 5, IFC_ETOOBIG, ""},
       {"no number", "abc", "hello", 16, IFC_EFORM, ""},
-      {"negative", "-1", "hello", 16, IFC_EFORM, ""},
       {"beyond an int", "99999999999", "hello", 16, IFC_EFORM, ""},
   };
   const int saved_stdin = dup(STDIN_FILENO);
@@ -137,14 +130,10 @@ TEST(LibForm, NullPointersAndNoRoomAreUsageErrors) {
     int rc;
   } cases[] = {
       {"no form", cgi_form_value(nullptr, 0, "a", out, 4)},
-      {"no field name", cgi_form_value("a=1", 3, nullptr, out, 4)},
       {"no buffer", cgi_form_value("a=1", 3, "a", nullptr, 4)},
       {"no room", cgi_form_value("a=1", 3, "a", out, 0)},
-      {"negative length", cgi_form_value("a=1", -1, "a", out, 4)},
-      {"body into nothing", cgi_read_body(nullptr, 4)},
       {"body into no room", cgi_read_body(out, 0)},
       {"escape of nothing", html_escape(nullptr, out, 4)},
-      {"escape into nothing", html_escape("a", nullptr, 4)},
       {"escape into no room", html_escape("a", out, 0)},
   };
   for (const auto &c : cases) EXPECT_EQ(c.rc, IFC_EUSAGE) << c.name;

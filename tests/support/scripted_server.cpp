@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <stdexcept>
 
 #include "net/ether_com.hpp"
@@ -14,29 +15,17 @@
 
 namespace testing_support {
 
-ScriptedServer::ScriptedServer(script s) {
+ScriptedServer::ScriptedServer(std::vector<std::string> steps) {
   if (ether_init(&listen_fd_, 0) != 1) {
     if (listen_fd_ >= 0) close(listen_fd_);
     throw std::runtime_error("ether_init on an ephemeral port failed");
   }
   port_ = LocalPort(listen_fd_);
-  thread_ = std::thread([this, s] {
+  thread_ = std::thread([this, steps = std::move(steps)] {
     fd_ = accept(listen_fd_, nullptr, nullptr);
-    s(*this);
+    for (const std::string &step : steps) Step(step);
     if (fd_ >= 0) close(fd_);
   });
-}
-
-ScriptedServer::ScriptedServer(std::vector<std::string> steps)
-    : ScriptedServer([steps = std::move(steps)](ScriptedServer &s) { Run(s, steps); }) {}
-
-void ScriptedServer::Run(ScriptedServer &s, const std::vector<std::string> &steps) {
-  for (const std::string &step : steps) {
-    if (step[0] == '<') s.Read(std::stoul(step.substr(1)));
-    if (step[0] == '>') s.Send(step.substr(1));
-    if (step == ".") s.WaitForClose();
-    if (step == "!") s.Reset();
-  }
 }
 
 ScriptedServer::~ScriptedServer() {
@@ -48,32 +37,36 @@ void ScriptedServer::Join() {
   if (thread_.joinable()) thread_.join();
 }
 
-std::string ScriptedServer::Read(size_t n, int timeout_ms) {
-  std::string got;
-  while (got.size() < n && fd_ >= 0) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, timeout_ms) != 1) break;
-    char buf[4096];
-    const ssize_t r = recv(fd_, buf, std::min(sizeof buf, n - got.size()), 0);
-    if (r <= 0) break;
-    got.append(buf, static_cast<size_t>(r));
-  }
-  received += got;
-  return got;
-}
-
-void ScriptedServer::Send(const std::string &s) {
-  if (fd_ >= 0) send(fd_, s.data(), s.size(), MSG_NOSIGNAL);
-}
-
-void ScriptedServer::Reset() {
+void ScriptedServer::Step(const std::string &step) {
   if (fd_ < 0) return;
-  linger l{};
-  l.l_onoff = 1;
-  l.l_linger = 0;
-  setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  close(fd_);
-  fd_ = -1;
+  if (step[0] == '<') {
+    Read(std::stoul(step.substr(1)));
+  } else if (step[0] == '>') {
+    send(fd_, step.data() + 1, step.size() - 1, MSG_NOSIGNAL);
+  } else if (step[0] == '=') {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(step.substr(1))));
+  } else if (step == ".") {
+    Read(1 << 20);
+  } else if (step == "!") {
+    linger l{};
+    l.l_onoff = 1;
+    l.l_linger = 0;
+    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    close(fd_);
+    fd_ = -1;
+  }
+}
+
+void ScriptedServer::Read(size_t n) {
+  for (size_t got = 0; got < n;) {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, 5000) != 1) return;
+    char buf[4096];
+    const ssize_t r = recv(fd_, buf, std::min(sizeof buf, n - got), 0);
+    if (r <= 0) return;
+    received.append(buf, static_cast<size_t>(r));
+    got += static_cast<size_t>(r);
+  }
 }
 
 FullListener::FullListener() {
