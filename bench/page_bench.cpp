@@ -1,8 +1,10 @@
-// Times the web console's pages two ways, side by side in alternating rounds:
-// fetched over HTTP through the console's web server (from before connect()
-// to the last byte), and the same CGI program run directly as a web server
-// would run it (from the spawn to its exit, all its output read). Also times
-// the spawn of /bin/true: what starting any program costs here.
+// Times the web console's pages three ways, side by side in alternating
+// rounds: fetched over HTTP through the console's web server (from before
+// connect() to the last byte); the same CGI program run directly as a web
+// server would run it (from the spawn to its exit, all its output read); and
+// the page's GETs alone, sent back to back straight to the server, each on a
+// connection of its own as the page sends them. Also times the spawn of
+// /bin/true: what starting any program costs here.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <spawn.h>
@@ -37,14 +39,16 @@ struct options {
   long requests = 200;
   int rounds = 5;
   std::vector<std::string> pages;
+  std::vector<std::vector<std::string>> gets;  // each page's GETs, in order
 };
 
 [[noreturn]] void usage(const char *why) {
-  std::fprintf(stderr,
-               "ifcsim_page_bench: %s\n"
-               "usage: ifcsim_page_bench --http PORT --server-port PORT --cgi-dir DIR\n"
-               "                         [-n REQUESTS] [-k ROUNDS] PAGE...\n",
-               why);
+  std::fprintf(
+      stderr,
+      "ifcsim_page_bench: %s\n"
+      "usage: ifcsim_page_bench --http PORT --server-port PORT --cgi-dir DIR\n"
+      "                         [-n REQUESTS] [-k ROUNDS] PAGE[:GET,GET...]...\n",
+      why);
   std::exit(2);
 }
 
@@ -90,6 +94,53 @@ long fetch(const options &o, const std::string &page) {
   }
   close(fd);
   return n;
+}
+
+// One GET straight to the server, to its close; returns the reply length, or
+// -1 when the exchange is not a complete one.
+long protocol_get(const options &o, const std::string &name) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(o.server_port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  long length = -1;
+  char header[24], block[1024];
+  std::snprintf(header, sizeof header, "GET%-20s", name.c_str());
+  auto recv_full = [fd](char *buf, long n) {
+    long got = 0;
+    while (got < n) {
+      const ssize_t r = recv(fd, buf + got, static_cast<size_t>(n - got), 0);
+      if (r <= 0) return false;
+      got += r;
+    }
+    return true;
+  };
+  if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+      send(fd, header, 23, MSG_NOSIGNAL) == 23 && recv_full(block, 13) &&
+      std::memcmp(block, "LEN", 3) == 0) {
+    block[13] = '\0';
+    length = std::atol(block + 3);
+    for (long left = length; left > 0 && length >= 0;) {
+      const long n = std::min(left, 1024L);
+      if (send(fd, "NEXT", 4, MSG_NOSIGNAL) != 4 || !recv_full(block, n)) length = -1;
+      left -= n;
+    }
+    if (length >= 0 && recv(fd, block, 1, 0) != 0) length = -1;  // then the close
+  }
+  close(fd);
+  return length;
+}
+
+long protocol_gets(const options &o, const std::vector<std::string> &names) {
+  long total = 0;
+  for (const auto &name : names) {
+    const long n = protocol_get(o, name);
+    if (n < 0) return -1;
+    total += n;
+  }
+  return total;
 }
 
 // Runs a program with the CGI environment of a GET; returns the length of
@@ -187,31 +238,45 @@ int main(int argc, char **argv) {
     } else if (!a.empty() && a[0] == '-') {
       usage(("unknown option " + a).c_str());
     } else {
-      o.pages.push_back(a);
+      const size_t colon = a.find(':');
+      o.pages.push_back(a.substr(0, colon));
+      o.gets.emplace_back();
+      for (size_t at = colon; at != std::string::npos && at + 1 < a.size();) {
+        const size_t comma = a.find(',', at + 1);
+        o.gets.back().push_back(a.substr(at + 1, comma - at - 1));
+        at = comma;
+      }
     }
   }
   if (o.http_port <= 0 || o.server_port <= 0 || o.cgi_dir.empty() || o.pages.empty() ||
       o.requests <= 0 || o.rounds <= 0)
     usage("--http, --server-port, --cgi-dir and a page are needed");
 
-  std::vector<series> http(o.pages.size()), direct(o.pages.size());
+  std::vector<series> http(o.pages.size()), direct(o.pages.size()), gets(o.pages.size());
   series spawn{"-", "true", {}, 0, 0};
   const long per_round = std::max(1L, o.requests / o.rounds);
   for (size_t p = 0; p < o.pages.size(); ++p) {
-    http[p].page = direct[p].page = o.pages[p];
+    http[p].page = direct[p].page = gets[p].page = o.pages[p];
     http[p].how = "http";
     direct[p].how = "direct";
+    gets[p].how = "gets";
   }
   for (int r = 0; r < o.rounds; ++r) {
     for (size_t p = 0; p < o.pages.size(); ++p) {
       const std::string &page = o.pages[p];
       const std::string path = o.cgi_dir + "/" + page + ".cgi";
-      // Alternate which way goes first, so neither always follows the other.
-      for (int half = 0; half < 2; ++half) {
-        if ((half == 0) == (r % 2 == 0))
-          measure(http[p], per_round, [&] { return fetch(o, page); });
-        else
-          measure(direct[p], per_round, [&] { return run(o, path, page); });
+      // Rotate which way goes first, so none always follows another.
+      for (int third = 0; third < 3; ++third) {
+        switch ((third + r) % 3) {
+          case 0:
+            measure(http[p], per_round, [&] { return fetch(o, page); });
+            break;
+          case 1:
+            measure(direct[p], per_round, [&] { return run(o, path, page); });
+            break;
+          default:
+            measure(gets[p], per_round, [&] { return protocol_gets(o, o.gets[p]); });
+        }
       }
     }
     measure(spawn, per_round, [&] { return run(o, "/bin/true", "-"); });
@@ -220,7 +285,8 @@ int main(int argc, char **argv) {
   for (size_t p = 0; p < o.pages.size(); ++p) {
     report(http[p]);
     report(direct[p]);
-    errors += http[p].errors + direct[p].errors;
+    report(gets[p]);
+    errors += http[p].errors + direct[p].errors + gets[p].errors;
   }
   report(spawn);
   return errors ? 1 : 0;

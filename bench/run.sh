@@ -12,7 +12,7 @@
 # both when it ends. Every scenario runs both servers side by side, in
 # alternating chunks: this machine is shared, so only their ratio counts.
 # Then the console's pages: each through lighttpd (ifcsim-console in front
-# of the same server), run directly, and its GETs alone.
+# of the same server), run directly, and its GETs alone, side by side.
 set -euo pipefail
 
 full=0
@@ -152,6 +152,7 @@ for s in "${scenarios[@]}"; do
 done
 
 : >"$work/results.csv"
+: >"$work/runs.log"
 : >"$work/allocs.csv"
 total=$((${#scenarios[@]} * 3))
 k=0
@@ -218,8 +219,8 @@ say "set-file load and save"
 (cd "$work/setfile" && "$bin/ifcsim_setfile_bench" 20000 100) >"$work/setfile.out"
 
 # The console's pages: each fetched through lighttpd (ifcsim-console in front
-# of the same server) and its program run directly, and the GETs that the page
-# makes sent directly, each timed on its own.
+# of the same server), its program run directly, and its GETs alone, side by
+# side in alternating rounds (ifcsim_page_bench).
 : >"$work/pages.csv"
 if ((${#pages[@]})) && ! command -v lighttpd >/dev/null && [[ ! -x /usr/sbin/lighttpd ]]; then
   say "console pages skipped: lighttpd is not installed"
@@ -237,28 +238,21 @@ if ((${#pages[@]})); then
   hport=$(sed -n 's|.*console at http://127\.0\.0\.1:\([0-9]*\)/.*|\1|p' "$work/console.out")
   [[ -n $hport ]] || { cat "$work/console.err" >&2; echo "bench: ifcsim-console did not start" >&2; exit 1; }
   cgi=$build/src/console/cgi-bin
+  page_args=()
   for page in "${pages[@]}"; do
     # The page's requests, as the server prints them: run it once directly.
     at=$(stat -c %s "$work/server.out")
     (cd "$cgi" && env -i REQUEST_METHOD=GET QUERY_STRING= GATEWAY_INTERFACE=CGI/1.1 \
       HTTP_HOST="127.0.0.1:$hport" IFCSIM_HOST=127.0.0.1 IFCSIM_PORT="$sport" \
       "./$page.cgi" >/dev/null)
-    mapfile -t gets < <(tail -c +$((at + 1)) "$work/server.out" | grep -o 'connected\.\.\. GET[^ ]*' |
+    names=$(tail -c +$((at + 1)) "$work/server.out" | { grep -o 'connected\.\.\. GET[^ ]*' || true; } |
       sed 's/.*GET//')
-    args=()
-    for g in "${gets[@]}"; do args+=(--target "$g" "$sport" --get "$g"); done
-    if ((${#gets[@]})); then
-      lg -c 1 -n 1000 -w 20 -k 5 --tag "$page" "${args[@]}" >"$work/page-gets.out" || true
-      awk -F, -v page="$page" '$1 == "CSV" { n++; avg += $11; p50 += $12; e += $9 }
-        END { printf "GETS,%s,%d,%.1f,%.1f,%d\n", page, n, avg, p50, e }' \
-        "$work/page-gets.out" >>"$work/pages.csv"
-      cat "$work/page-gets.out" >>"$work/runs.log"
-    else
-      echo "GETS,$page,0,0,0,0" >>"$work/pages.csv"
-    fi
+    echo "GETS,$page,$(wc -w <<<"$names")" >>"$work/pages.csv"
+    gets=$(paste -sd, - <<<"$names")
+    page_args+=("$page:$gets")
   done
   "$bin/ifcsim_page_bench" --http "$hport" --server-port "$sport" --cgi-dir "$cgi" \
-    -n "$( ((full)) && echo 2000 || echo 500)" -k 5 "${pages[@]}" >>"$work/pages.csv" || true
+    -n "$( ((full)) && echo 2000 || echo 500)" -k 10 "${page_args[@]}" >>"$work/pages.csv" || true
 fi
 
 hwm=$(awk '/^VmHWM/{print $2, $3}' "/proc/$server_pid/status")
@@ -343,26 +337,27 @@ grep -v '^CSV' "$work/setfile.out" | sed 's/^setfile/ /'
 
 if [[ -s $work/pages.csv ]]; then
   echo
-  echo "Console pages (GET, one connection per request; microseconds): page = through"
-  echo "lighttpd, connect to last byte; direct = the CGI program run directly (spawn to"
-  echo "exit, all output read); GETs = the page's protocol requests sent directly, each"
-  echo "timed alone (sum of their medians and means). web server = page - direct;"
-  echo "start+work = direct - GETs: process start and the program's own work."
+  echo "Console pages (GET; microseconds; n samples each way, in alternating rounds):"
+  echo "page = through lighttpd, connect to last byte; direct = the CGI program run directly"
+  echo "(spawn to exit, all output read); GETs = the page's protocol requests alone, sent"
+  echo "back to back straight to the server. web server = page - direct; start+work ="
+  echo "direct - GETs: the program's start and its own work (parsing, HTML)."
   awk -F, '
-    $1 == "GETS" { gets[$2] = $3; gavg[$2] = $4; g50[$2] = $5; gerr[$2] = $6; order[++n] = $2 }
-    $1 == "PAGE" && $3 == "http" { h50[$2] = $8; h95[$2] = $9; hn[$2] = $4; herr[$2] = $5; bytes[$2] = $6 }
-    $1 == "PAGE" && $3 == "direct" { d50[$2] = $8; derr[$2] = $5 }
-    $1 == "PAGE" && $3 == "true" { t50 = $8; t95 = $9 }
+    $1 == "GETS" { gets[$2] = $3; order[++n] = $2 }
+    $1 == "PAGE" { p50[$2 "," $3] = $8; p95[$2 "," $3] = $9; err[$2] += $5
+                   if ($3 == "http") { hn[$2] = $4; bytes[$2] = $6 } }
     END {
-      printf "  %-14s %4s %6s %5s %8s %8s %8s %8s %8s %10s %10s %4s\n", "page", "GETs", "bytes",
-        "n", "page50", "page95", "direct50", "GETs50", "GETsavg", "web server", "start+work", "err"
+      printf "  %-17s %4s %6s %5s %8s %8s %8s %8s %8s %10s %10s %4s\n", "page", "GETs", "bytes",
+        "n", "page50", "page95", "direct50", "GETs50", "GETs95", "web server", "start+work", "err"
       for (i = 1; i <= n; i++) {
         p = order[i]
-        printf "  %-14s %4d %6d %5d %8.0f %8.0f %8.0f %8.0f %8.0f %10.0f %10.0f %4d\n", p ".cgi",
-          gets[p], bytes[p], hn[p], h50[p], h95[p], d50[p], g50[p], gavg[p], h50[p] - d50[p],
-          d50[p] - g50[p], herr[p] + derr[p] + gerr[p]
+        printf "  %-17s %4d %6d %5d %8.0f %8.0f %8.0f %8.0f %8.0f %10.0f %10.0f %4d\n", p ".cgi",
+          gets[p], bytes[p], hn[p], p50[p ",http"], p95[p ",http"], p50[p ",direct"],
+          p50[p ",gets"], p95[p ",gets"], p50[p ",http"] - p50[p ",direct"],
+          p50[p ",direct"] - p50[p ",gets"], err[p]
       }
-      printf "  starting a program that does nothing (/bin/true, spawned): p50 %.0f, p95 %.0f\n", t50, t95
+      printf "  starting a program that does nothing (/bin/true, spawned): p50 %.0f, p95 %.0f\n",
+        p50["-,true"], p95["-,true"]
     }' "$work/pages.csv"
 fi
 echo
@@ -380,7 +375,7 @@ cp "$work"/{results.csv,allocs.csv,syscalls.csv,client.csv,runs.log,setfile.out,
 cp "$work"/strace.* "$keep/" 2>/dev/null || true
 echo "Raw results: $keep"
 errs=$(cat "$work/results.csv" "$work/client.csv" | awk -F, '$1=="CSV"{e+=$9} END{print e+0}')
-errs=$((errs + $(awk -F, '$1=="GETS"{e+=$6} $1=="PAGE"{e+=$5} END{print e+0}' "$work/pages.csv")))
+errs=$((errs + $(awk -F, '$1=="PAGE"{e+=$5} END{print e+0}' "$work/pages.csv")))
 if ((errs > 0)); then
   echo "ERRORS: $errs failed exchanges; first errors:"
   grep 'first error' "$work/runs.log" | head -5
