@@ -28,6 +28,7 @@ using clock_type = std::chrono::steady_clock;
 struct series {
   std::string page, how;
   std::vector<double> us;
+  std::vector<double> round_p50;  // the median of each round
   long errors = 0;
   long bytes = 0;
 };
@@ -183,8 +184,15 @@ long run(const options &o, const std::string &path, const std::string &page) {
   return n;
 }
 
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
 template <typename F>
 void measure(series &s, long count, F once) {
+  const size_t first = s.us.size();
   for (long i = 0; i < count; ++i) {
     const auto t0 = clock_type::now();
     const long n = once();
@@ -196,6 +204,16 @@ void measure(series &s, long count, F once) {
     s.us.push_back(us);
     s.bytes = n;
   }
+  s.round_p50.push_back(median({s.us.begin() + static_cast<long>(first), s.us.end()}));
+}
+
+// The median over the rounds of a's round median minus b's: measured side by
+// side, a difference stays put where the machine's load moves both.
+double cost(const series &a, const series &b) {
+  std::vector<double> d;
+  for (size_t r = 0; r < a.round_p50.size() && r < b.round_p50.size(); ++r)
+    d.push_back(a.round_p50[r] - b.round_p50[r]);
+  return median(d);
 }
 
 double pct(const std::vector<double> &v, double p) {
@@ -253,7 +271,9 @@ int main(int argc, char **argv) {
     usage("--http, --server-port, --cgi-dir and a page are needed");
 
   std::vector<series> http(o.pages.size()), direct(o.pages.size()), gets(o.pages.size());
-  series spawn{"-", "true", {}, 0, 0};
+  series spawn;
+  spawn.page = "-";
+  spawn.how = "true";
   const long per_round = std::max(1L, o.requests / o.rounds);
   for (size_t p = 0; p < o.pages.size(); ++p) {
     http[p].page = direct[p].page = gets[p].page = o.pages[p];
@@ -286,6 +306,9 @@ int main(int argc, char **argv) {
     report(http[p]);
     report(direct[p]);
     report(gets[p]);
+    // COST,page,web server (http - direct),start and own work (direct - gets)
+    std::printf("COST,%s,%.1f,%.1f\n", o.pages[p].c_str(), cost(http[p], direct[p]),
+                cost(direct[p], gets[p]));
     errors += http[p].errors + direct[p].errors + gets[p].errors;
   }
   report(spawn);

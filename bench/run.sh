@@ -252,7 +252,7 @@ if ((${#pages[@]})); then
     page_args+=("$page:$gets")
   done
   "$bin/ifcsim_page_bench" --http "$hport" --server-port "$sport" --cgi-dir "$cgi" \
-    -n "$( ((full)) && echo 2000 || echo 500)" -k 10 "${page_args[@]}" >>"$work/pages.csv" || true
+    -n "$( ((full)) && echo 2000 || echo 500)" -k 25 "${page_args[@]}" >>"$work/pages.csv" || true
 fi
 
 hwm=$(awk '/^VmHWM/{print $2, $3}' "/proc/$server_pid/status")
@@ -341,9 +341,11 @@ if [[ -s $work/pages.csv ]]; then
   echo "page = through lighttpd, connect to last byte; direct = the CGI program run directly"
   echo "(spawn to exit, all output read); GETs = the page's protocol requests alone, sent"
   echo "back to back straight to the server. web server = page - direct; start+work ="
-  echo "direct - GETs: the program's start and its own work (parsing, HTML)."
+  echo "direct - GETs: the program's start and its own work (parsing, HTML); both the"
+  echo "median over the rounds of the difference of the round medians."
   awk -F, '
     $1 == "GETS" { gets[$2] = $3; order[++n] = $2 }
+    $1 == "COST" { web[$2] = $3; work[$2] = $4 }
     $1 == "PAGE" { p50[$2 "," $3] = $8; p95[$2 "," $3] = $9; err[$2] += $5
                    if ($3 == "http") { hn[$2] = $4; bytes[$2] = $6 } }
     END {
@@ -353,8 +355,7 @@ if [[ -s $work/pages.csv ]]; then
         p = order[i]
         printf "  %-17s %4d %6d %5d %8.0f %8.0f %8.0f %8.0f %8.0f %10.0f %10.0f %4d\n", p ".cgi",
           gets[p], bytes[p], hn[p], p50[p ",http"], p95[p ",http"], p50[p ",direct"],
-          p50[p ",gets"], p95[p ",gets"], p50[p ",http"] - p50[p ",direct"],
-          p50[p ",direct"] - p50[p ",gets"], err[p]
+          p50[p ",gets"], p95[p ",gets"], web[p], work[p], err[p]
       }
       printf "  starting a program that does nothing (/bin/true, spawned): p50 %.0f, p95 %.0f\n",
         p50["-,true"], p95["-,true"]
