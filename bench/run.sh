@@ -11,6 +11,8 @@
 # working directory (under $TMPDIR, or $IFCSIM_BENCH_DIR when set), and stops
 # both when it ends. Every scenario runs both servers side by side, in
 # alternating chunks: this machine is shared, so only their ratio counts.
+# Then the console's pages: each through lighttpd (ifcsim-console in front
+# of the same server), run directly, and its GETs alone, side by side.
 set -euo pipefail
 
 full=0
@@ -18,7 +20,7 @@ for arg in "$@"; do
   case "$arg" in
     --full) full=1 ;;
     -h | --help)
-      sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+      sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
       exit 0
       ;;
     *)
@@ -37,8 +39,8 @@ mkdir -p "$build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DIFCSIM_BUILD_TESTS=OFF \
   -DIFCSIM_BUILD_BENCH=ON -DIFCSIM_SANITIZE=OFF >"$build/bench-configure.log" 2>&1 ||
   { cat "$build/bench-configure.log" >&2; exit 1; }
-cmake --build "$build" -j2 --target ifcsim_loadgen ifcsim_baseline ifcsim_bench_server \
-  ifcsim_setfile_bench >"$build/bench-build.log" 2>&1 || { cat "$build/bench-build.log" >&2; exit 1; }
+# All of it: the console's pages and launcher as well as the bench tools.
+cmake --build "$build" -j2 >"$build/bench-build.log" 2>&1 || { cat "$build/bench-build.log" >&2; exit 1; }
 bin=$build/bench
 
 work=$(mktemp -d "${IFCSIM_BENCH_DIR:-${TMPDIR:-/tmp}}/ifcsim-bench-XXXXXX")
@@ -90,8 +92,11 @@ scenarios=(
   "PUT_on_off_1|--put IFC_set_on_off_1 --text-file $work/on_off.txt|--put x --size $on_off_size|slow"
   "PUT_log_256k|--put append_log --size 256000|--put x --size 256000|slow"
 )
-# IFCSIM_BENCH_ONLY="stat PUT_to_tw_1" runs only the scenarios named (ids above).
+# IFCSIM_BENCH_ONLY="stat PUT_to_tw_1" runs only the scenarios named (ids above);
+# "pages" names the console's pages.
+pages=(overview targets valves selection histograms measurements letoff)
 if [[ -n ${IFCSIM_BENCH_ONLY:-} ]]; then
+  [[ " $IFCSIM_BENCH_ONLY " == *" pages "* ]] || pages=()
   chosen=()
   for s in "${scenarios[@]}"; do
     [[ " $IFCSIM_BENCH_ONLY " == *" ${s%%|*} "* ]] && chosen+=("$s")
@@ -147,6 +152,7 @@ for s in "${scenarios[@]}"; do
 done
 
 : >"$work/results.csv"
+: >"$work/runs.log"
 : >"$work/allocs.csv"
 total=$((${#scenarios[@]} * 3))
 k=0
@@ -211,6 +217,43 @@ done
 
 say "set-file load and save"
 (cd "$work/setfile" && "$bin/ifcsim_setfile_bench" 20000 100) >"$work/setfile.out"
+
+# The console's pages: each fetched through lighttpd (ifcsim-console in front
+# of the same server), its program run directly, and its GETs alone, side by
+# side in alternating rounds (ifcsim_page_bench).
+: >"$work/pages.csv"
+if ((${#pages[@]})) && ! command -v lighttpd >/dev/null && [[ ! -x /usr/sbin/lighttpd ]]; then
+  say "console pages skipped: lighttpd is not installed"
+  pages=()
+fi
+if ((${#pages[@]})); then
+  say "console pages: through lighttpd, run directly, their GETs alone"
+  "$build/src/console/ifcsim-console" --http-port 0 --controller "127.0.0.1:$sport" \
+    >"$work/console.out" 2>"$work/console.err" &
+  pids+=("$!")
+  for _ in $(seq 200); do
+    grep -q 'console at http' "$work/console.out" && break
+    sleep 0.05
+  done
+  hport=$(sed -n 's|.*console at http://127\.0\.0\.1:\([0-9]*\)/.*|\1|p' "$work/console.out")
+  [[ -n $hport ]] || { cat "$work/console.err" >&2; echo "bench: ifcsim-console did not start" >&2; exit 1; }
+  cgi=$build/src/console/cgi-bin
+  page_args=()
+  for page in "${pages[@]}"; do
+    # The page's requests, as the server prints them: run it once directly.
+    at=$(stat -c %s "$work/server.out")
+    (cd "$cgi" && env -i REQUEST_METHOD=GET QUERY_STRING= GATEWAY_INTERFACE=CGI/1.1 \
+      HTTP_HOST="127.0.0.1:$hport" IFCSIM_HOST=127.0.0.1 IFCSIM_PORT="$sport" \
+      "./$page.cgi" >/dev/null)
+    names=$(tail -c +$((at + 1)) "$work/server.out" | { grep -o 'connected\.\.\. GET[^ ]*' || true; } |
+      sed 's/.*GET//')
+    echo "GETS,$page,$(wc -w <<<"$names")" >>"$work/pages.csv"
+    gets=$(paste -sd, - <<<"$names")
+    page_args+=("$page:$gets")
+  done
+  "$bin/ifcsim_page_bench" --http "$hport" --server-port "$sport" --cgi-dir "$cgi" \
+    -n "$( ((full)) && echo 2000 || echo 500)" -k 25 "${page_args[@]}" >>"$work/pages.csv" || true
+fi
 
 hwm=$(awk '/^VmHWM/{print $2, $3}' "/proc/$server_pid/status")
 rss=$(awk '/^VmRSS/{print $2, $3}' "/proc/$server_pid/status")
@@ -292,6 +335,32 @@ echo
 echo "Set-file load and save (hfp_load_data2 / hfp_save_data2, same filesystem):"
 grep -v '^CSV' "$work/setfile.out" | sed 's/^setfile/ /'
 
+if [[ -s $work/pages.csv ]]; then
+  echo
+  echo "Console pages (GET; microseconds; n samples each way, in alternating rounds):"
+  echo "page = through lighttpd, connect to last byte; direct = the CGI program run directly"
+  echo "(spawn to exit, all output read); GETs = the page's protocol requests alone, sent"
+  echo "back to back straight to the server. web server = page - direct; start+work ="
+  echo "direct - GETs: the program's start and its own work (parsing, HTML); both the"
+  echo "median over the rounds of the difference of the round medians."
+  awk -F, '
+    $1 == "GETS" { gets[$2] = $3; order[++n] = $2 }
+    $1 == "COST" { web[$2] = $3; work[$2] = $4 }
+    $1 == "PAGE" { p50[$2 "," $3] = $8; p95[$2 "," $3] = $9; err[$2] += $5
+                   if ($3 == "http") { hn[$2] = $4; bytes[$2] = $6 } }
+    END {
+      printf "  %-17s %4s %6s %5s %8s %8s %8s %8s %8s %10s %10s %4s\n", "page", "GETs", "bytes",
+        "n", "page50", "page95", "direct50", "GETs50", "GETs95", "web server", "start+work", "err"
+      for (i = 1; i <= n; i++) {
+        p = order[i]
+        printf "  %-17s %4d %6d %5d %8.0f %8.0f %8.0f %8.0f %8.0f %10.0f %10.0f %4d\n", p ".cgi",
+          gets[p], bytes[p], hn[p], p50[p ",http"], p95[p ",http"], p50[p ",direct"],
+          p50[p ",gets"], p95[p ",gets"], web[p], work[p], err[p]
+      }
+      printf "  starting a program that does nothing (/bin/true, spawned): p50 %.0f, p95 %.0f\n",
+        p50["-,true"], p95["-,true"]
+    }' "$work/pages.csv"
+fi
 echo
 echo "Server memory after $served_total requests: VmHWM $hwm, VmRSS $rss (baseline VmHWM $bhwm);"
 echo "its standard output (to a file) grew to $(stat -c %s "$work/server.out") bytes."
@@ -303,10 +372,11 @@ fi
 # (with the average), the loadgen's own lines, the strace summaries.
 keep=$build/bench-results
 rm -rf "$keep" && mkdir -p "$keep"
-cp "$work"/{results.csv,allocs.csv,syscalls.csv,client.csv,runs.log,setfile.out} "$keep/"
+cp "$work"/{results.csv,allocs.csv,syscalls.csv,client.csv,runs.log,setfile.out,pages.csv} "$keep/"
 cp "$work"/strace.* "$keep/" 2>/dev/null || true
 echo "Raw results: $keep"
 errs=$(cat "$work/results.csv" "$work/client.csv" | awk -F, '$1=="CSV"{e+=$9} END{print e+0}')
+errs=$((errs + $(awk -F, '$1=="PAGE"{e+=$5} END{print e+0}' "$work/pages.csv")))
 if ((errs > 0)); then
   echo "ERRORS: $errs failed exchanges; first errors:"
   grep 'first error' "$work/runs.log" | head -5
