@@ -224,9 +224,11 @@ TEST(Misbehave, MoreParallelClientsThanTheBacklog) {
       EXPECT_EQ(replies[i].reply, kNormalReply) << "client " << i;
       ++served;
     } else {
-      // A refused or timed-out connect is the kernel's doing; a wrong or cut
-      // reply would be the server's.
-      EXPECT_EQ(replies[i].error, ifc::client_error::connect)
+      // A refused or timed-out connect is the kernel's doing, and so is a
+      // wait that runs out while the connection sits in the listen queue of a
+      // loaded machine; a wrong or cut reply would be the server's.
+      EXPECT_TRUE(replies[i].error == ifc::client_error::connect ||
+                  replies[i].error == ifc::client_error::timeout)
           << "client " << i << ": " << replies[i].message;
     }
   }
