@@ -42,6 +42,10 @@ response change(const request &rq) {
   const char *field = action == 0 ? "text" : "note";
   std::string text = form.ok() ? form.text(field, kMaxText) : std::string();
   if (form.ok() && action == 1 && text.empty()) form.fail(field, "empty");
+  // One note, one line: a line end inside would forge an entry of its own.
+  if (form.ok() && action == 1 &&
+      text.find_first_of("\r\n") < text.size() - (text.back() == '\n' ? 1 : 0))
+    form.fail(field, "more than one line");
   if (!form.ok()) return form.error(kFile);
 
   controller ctl;

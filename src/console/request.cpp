@@ -1,5 +1,6 @@
 #include "request.hpp"
 
+#include <arpa/inet.h>
 #include <ifcsim/lib_client.h>
 #include <ifcsim/lib_form.h>
 #include <strings.h>
@@ -54,6 +55,29 @@ bool same_origin(const char *origin, const char *referer, const char *host, bool
   if (strncasecmp(referer, expected.c_str(), expected.size()) != 0) return false;
   char next = referer[expected.size()];
   return next == '\0' || next == '/' || next == '?' || next == '#';
+}
+
+bool known_host(const char *host, const char *allowed) {
+  if (!plain_host(host)) return false;
+  std::string name = host;
+  if (name[0] == '[') {
+    size_t close = name.find(']');
+    if (close == std::string::npos) return false;
+    name = name.substr(1, close - 1);
+    in6_addr a6;
+    return inet_pton(AF_INET6, name.c_str(), &a6) == 1;
+  }
+  name = name.substr(0, name.find(':'));
+  in_addr a4;
+  if (inet_pton(AF_INET, name.c_str(), &a4) == 1) return true;
+  if (strcasecmp(name.c_str(), "localhost") == 0) return true;
+  for (const char *p = allowed; p != nullptr && *p != '\0';) {
+    size_t n = std::strcspn(p, ", ");
+    if (n == name.size() && strncasecmp(p, name.c_str(), n) == 0) return true;
+    p += n;
+    p += std::strspn(p, ", ");
+  }
+  return false;
 }
 
 number_error parse_int32(std::string_view text, int32_t *out) {
@@ -190,6 +214,13 @@ int serve(const page_program &program) {
       if (program.change == nullptr) {
         r = refused(program.file, 405, "This page takes no changes",
                     "Allow: GET, HEAD\r\n");
+        break;
+      }
+      if (!known_host(env("HTTP_HOST"), env("IFCSIM_CONSOLE_HOSTS"))) {
+        r = forbidden(program.file,
+                      "The console is addressed by a name it does not know; changes "
+                      "are taken under its IP address, localhost, or a name listed in "
+                      "IFCSIM_CONSOLE_HOSTS");
         break;
       }
       if (!same_origin(env("HTTP_ORIGIN"), env("HTTP_REFERER"), env("HTTP_HOST"),

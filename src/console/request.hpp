@@ -28,6 +28,13 @@ struct request {
 // the browser addressed the console. Null means the header was not sent.
 bool same_origin(const char *origin, const char *referer, const char *host, bool https);
 
+// True when host (HTTP_HOST, with or without a port) names the console by an
+// IP address, as "localhost", or by one of the names in allowed (comma- or
+// blank-separated, may be null). Any other name may be a foreign site's that
+// has been pointed at this machine (DNS rebinding): its pages are then of
+// the same origin as the console and would pass same_origin.
+bool known_host(const char *host, const char *allowed);
+
 enum class number_error { none, empty, not_a_number, too_big };
 // A decimal number with an optional sign, blanks around it allowed, that
 // fits a signed 32-bit integer.

@@ -40,7 +40,8 @@ int cgi_form_next(const char *form, int length, int *pos, char *name, int name_c
  * length (digits only), IFC_ETOOBIG when the body does not fit (nothing is
  * read), IFC_ECLOSED when standard input ends first and IFC_ESYSTEM when it
  * fails (body then holds what came), IFC_EUSAGE for a null pointer or a
- * capacity below 1. */
+ * capacity below 1. The read waits as long as standard input stays open:
+ * how long a body may take is the web server's to bound. */
 int cgi_read_body(char *body, int capacity);
 
 /* text with & < > " ' written as &amp; &lt; &gt; &quot; &#39; into

@@ -44,6 +44,7 @@ TEST_F(ConsoleRefusals, BadInputNamesTheFieldAndSendsNothing) {
       {"set request too long", "histograms.cgi",
        "action=set&lc=1&litem=tw_tbw&lt=10&rc=2&ritem=tw_tbw&rt=10&samp=123456789", "samp"},
       {"empty note", "letoff.cgi", "action=log&note=", "note"},
+      {"note of two lines", "letoff.cgi", "action=log&note=a%0Dfake%0A", "note"},
       {"NUL in the button text", "letoff.cgi", "action=btnstat&text=a%00b", "text"},
       {"body shorter than announced", "letoff.cgi", "", "request body"},
   };
@@ -73,6 +74,8 @@ TEST_F(ConsoleRefusals, RequestsThatAreNotChangesFromTheConsole) {
       {"referer of another site", "targets.cgi", "POST",
        {"HTTP_ORIGIN", "HTTP_REFERER=http://127.0.0.1:8080.evil/x"}, 403, nullptr},
       {"neither origin nor referer", "targets.cgi", "POST", {"HTTP_ORIGIN"}, 403, nullptr},
+      {"host name pointed here", "targets.cgi", "POST",
+       {"HTTP_HOST=evil.example:8080", "HTTP_ORIGIN=http://evil.example:8080"}, 403, nullptr},
       {"a page that takes no changes", "overview.cgi", "POST", {}, 405, "GET, HEAD"},
       {"PUT", "targets.cgi", "PUT", {}, 405, "GET, HEAD, POST"},
       {"multipart form", "targets.cgi", "POST", {"CONTENT_TYPE=multipart/form-data; boundary=x"}, 415, nullptr},

@@ -32,6 +32,28 @@ TEST(ConsoleSameOrigin, OnlyTheConsolesOwnSchemeHostAndPort) {
     EXPECT_EQ(same_origin(c.origin, c.referer, c.host, c.https), c.expected) << c.name;
 }
 
+TEST(ConsoleKnownHost, AddressesLocalhostAndListedNames) {
+  // clang-format off
+  static const struct {
+    const char *name, *host, *allowed;
+    bool expected;
+  } cases[] = {
+      {"IPv4 and port", "127.0.0.1:8080", nullptr, true},
+      {"IPv4 alone", "10.0.0.5", nullptr, true},
+      {"bracketed IPv6", "[::1]:8080", nullptr, true},
+      {"localhost", "LocalHost:8080", nullptr, true},
+      {"foreign name", "evil.example:8080", nullptr, false},
+      {"name listed", "lab-pc:8080", "console, lab-pc", true},
+      {"listed name is whole", "lab-pc.evil:8080", "lab-pc", false},
+      {"not quite an address", "127.0.0.1.evil:8080", nullptr, false},
+      {"bad IPv6", "[::g]:8080", nullptr, false},
+      {"no host", nullptr, "lab-pc", false},
+  };
+  // clang-format on
+  for (const auto &c : cases)
+    EXPECT_EQ(known_host(c.host, c.allowed), c.expected) << c.name;
+}
+
 TEST(ConsoleParseInt32, DecimalNumbersThatFit) {
   // clang-format off
   static const struct {
