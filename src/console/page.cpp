@@ -18,7 +18,7 @@ const int page_count = sizeof pages / sizeof pages[0];
 
 namespace {
 
-// Escapes in pieces: html_escape needs a terminated text and a buffer that
+// Escapes in pieces: cgi_html_escape needs a terminated text and a buffer that
 // holds the worst case (6 bytes for one).
 constexpr size_t kPiece = 512;
 
@@ -35,7 +35,7 @@ void escape_into(std::string &out, std::string_view v) {
     }
     std::memcpy(in, v.data(), n);
     in[n] = '\0';
-    int len = html_escape(in, escaped, sizeof escaped);
+    int len = cgi_html_escape(in, escaped, sizeof escaped);
     if (len > 0) out.append(escaped, static_cast<size_t>(len));
     v.remove_prefix(n);
   }

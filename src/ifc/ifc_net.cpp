@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "dispatch/sim_main.hpp"
+#include "ifcsim/lib_data2.h"
 #include "ifcsim_config.hpp"
-#include "store/lib_data2.hpp"
 
 namespace {
 

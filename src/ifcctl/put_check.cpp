@@ -12,7 +12,7 @@
 #include "dispatch/ether_parse.hpp"
 #include "ifc/ifc_net.hpp"
 #include "ifcctl/text.hpp"
-#include "lib/lib_fp.hpp"
+#include "ifcsim/lib_fp.h"
 #include "valve/vfp_ifc.hpp"
 
 namespace ifcctl {

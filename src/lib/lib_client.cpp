@@ -1,4 +1,4 @@
-#include "lib/lib_client.hpp"
+#include "ifcsim/lib_client.h"
 
 #include <arpa/inet.h>
 #include <errno.h>

@@ -1,12 +1,10 @@
-#include "lib/lib_form.hpp"
+#include "ifcsim/lib_form.h"
 
 #include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
-
-#include "lib/lib_client.hpp"
 
 // Only the C library is used here, and nothing is allocated: a CGI program
 // written in C links this module without the C++ runtime.
@@ -162,7 +160,7 @@ int cgi_read_body(char *body, int capacity) {
   return length;
 }
 
-int html_escape(const char *text, char *out, int capacity) {
+int cgi_html_escape(const char *text, char *out, int capacity) {
   if (text == nullptr || out == nullptr || capacity < 1) return IFC_EUSAGE;
   int n = 0;
   for (const char *s = text; *s != '\0'; ++s) {
@@ -198,4 +196,8 @@ int html_escape(const char *text, char *out, int capacity) {
   }
   out[n] = '\0';
   return n;
+}
+
+int html_escape(const char *text, char *out, int capacity) {
+  return cgi_html_escape(text, out, capacity);
 }

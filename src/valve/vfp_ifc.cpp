@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "dispatch/sim_main.hpp"
+#include "ifcsim/lib_data2.h"
+#include "ifcsim/lib_fp.h"
 #include "ifcsim_config.hpp"
-#include "lib/lib_fp.hpp"
-#include "store/lib_data2.hpp"
 
 namespace {
 

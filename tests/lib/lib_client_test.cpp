@@ -1,6 +1,6 @@
 // The C client against the real server loop and against scripted servers
 // that misbehave.
-#include "lib/lib_client.hpp"
+#include "ifcsim/lib_client.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/lib_reply.hpp"
+#include "ifcsim/lib_reply.h"
 #include "support/scripted_server.hpp"
 #include "support/server_process.hpp"
 

@@ -1,5 +1,5 @@
 // Form fields, the request body and HTML escaping, into caller buffers.
-#include "lib/lib_form.hpp"
+#include "ifcsim/lib_form.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/lib_client.hpp"
+#include "ifcsim/ifcsim_errors.h"
 
 namespace {
 
@@ -72,8 +72,10 @@ TEST(LibForm, HtmlEscapingFitsTheBufferOrWritesNothing) {
   };
   for (const auto &c : cases) {
     std::string out(static_cast<size_t>(c.capacity), 'x');
-    EXPECT_EQ(html_escape(c.text, out.data(), c.capacity), c.rc) << c.name;
+    EXPECT_EQ(cgi_html_escape(c.text, out.data(), c.capacity), c.rc) << c.name;
     EXPECT_STREQ(out.c_str(), c.out) << c.name;
+    EXPECT_EQ(html_escape(c.text, out.data(), c.capacity), c.rc)
+        << c.name << " (old name)";
   }
 }
 
@@ -128,8 +130,8 @@ TEST(LibForm, NullPointersAndNoRoomAreUsageErrors) {
       {"no buffer", cgi_form_value("a=1", 3, "a", nullptr, 4)},
       {"no room", cgi_form_value("a=1", 3, "a", out, 0)},
       {"body into no room", cgi_read_body(out, 0)},
-      {"escape of nothing", html_escape(nullptr, out, 4)},
-      {"escape into no room", html_escape("a", out, 0)},
+      {"escape of nothing", cgi_html_escape(nullptr, out, 4)},
+      {"escape into no room", cgi_html_escape("a", out, 0)},
   };
   for (const auto &c : cases) EXPECT_EQ(c.rc, IFC_EUSAGE) << c.name;
 }

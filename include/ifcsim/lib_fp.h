@@ -1,7 +1,7 @@
 /* Page output helpers for CGI programs and the key:value line splitter.
  * Part of the support library: this header compiles as C and C++. */
-#ifndef IFCSIM_LIB_FP_HPP
-#define IFCSIM_LIB_FP_HPP
+#ifndef IFCSIM_LIB_FP_H
+#define IFCSIM_LIB_FP_H
 
 #include <stdint.h>
 
@@ -139,4 +139,4 @@ extern const mtbl_attr mtbl_attr_refresh2_3;
 }
 #endif
 
-#endif /* IFCSIM_LIB_FP_HPP */
+#endif /* IFCSIM_LIB_FP_H */

@@ -5,10 +5,11 @@
 #ifndef IFCSIM_SUPPORT_H
 #define IFCSIM_SUPPORT_H
 
-#include "lib_data2.h"
-#include "lib_fp.h"
+#include "ifcsim_errors.h"
 #include "lib_client.h"
-#include "lib_reply.h"
+#include "lib_data2.h"
 #include "lib_form.h"
+#include "lib_fp.h"
+#include "lib_reply.h"
 
 #endif /* IFCSIM_SUPPORT_H */

@@ -1,8 +1,10 @@
 /* Page input and HTML escaping for CGI programs. Part of the support
  * library: this header compiles as C and C++. No function allocates or keeps
- * state. Codes as in lib_client.h. */
-#ifndef IFCSIM_LIB_FORM_HPP
-#define IFCSIM_LIB_FORM_HPP
+ * state. Codes as in ifcsim_errors.h. */
+#ifndef IFCSIM_LIB_FORM_H
+#define IFCSIM_LIB_FORM_H
+
+#include "ifcsim_errors.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -48,10 +50,13 @@ int cgi_read_body(char *body, int capacity);
  * out[0..capacity), NUL-terminated; text and out must not overlap. Returns
  * the length written, IFC_ETOOBIG (out then holds "") when it does not fit,
  * or IFC_EUSAGE for a null pointer or a capacity below 1. */
+int cgi_html_escape(const char *text, char *out, int capacity);
+
+/* The former name of cgi_html_escape, kept for the programs that use it. */
 int html_escape(const char *text, char *out, int capacity);
 
 #ifdef __cplusplus
 }
 #endif
 
-#endif /* IFCSIM_LIB_FORM_HPP */
+#endif /* IFCSIM_LIB_FORM_H */

@@ -3,8 +3,10 @@
  * and C++. No function allocates memory (a host name that is not an address
  * literal is resolved with getaddrinfo), keeps state between calls or raises
  * SIGPIPE, so two threads may each make requests. */
-#ifndef IFCSIM_LIB_CLIENT_HPP
-#define IFCSIM_LIB_CLIENT_HPP
+#ifndef IFCSIM_LIB_CLIENT_H
+#define IFCSIM_LIB_CLIENT_H
+
+#include "ifcsim_errors.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -16,21 +18,6 @@ typedef struct ifc_endpoint {
   unsigned short port;
   int timeout_ms; /* bound of every single wait: connect, each read, each write */
 } ifc_endpoint;
-
-/* Results. 0 or more is success; each failure has its own negative code. */
-#define IFC_OK 0
-#define IFC_EUNKNOWN (-1)  /* GET: the server knows no command of that name */
-#define IFC_ECONNECT (-2)  /* cannot connect: refused, unresolvable, or too slow */
-#define IFC_ETIMEOUT (-3)  /* a wait ran out on an open connection */
-#define IFC_ECLOSED (-4)   /* the server closed before the exchange was complete */
-#define IFC_EPROTO (-5)    /* the server sent something the protocol does not allow */
-#define IFC_EREFUSED (-6)  /* the server answered "ERR!" */
-#define IFC_ETOOBIG (-7)   /* the result does not fit the caller's buffer */
-#define IFC_EUSAGE (-8)    /* wrong usage: name over 20 characters, null pointer, ... */
-#define IFC_ESETTING (-9)  /* IFCSIM_HOST, IFCSIM_PORT or IFCSIM_TIMEOUT_MS is invalid */
-#define IFC_ESYSTEM (-10)  /* another system error; errno tells which */
-#define IFC_EFORM (-11)    /* a text does not have the expected form */
-#define IFC_EMISSING (-12) /* the asked-for key or field is not there */
 
 /* 127.0.0.1, 9000, 5000 ms, then IFCSIM_HOST, IFCSIM_PORT (1..65535) and
  * IFCSIM_TIMEOUT_MS (1..3600000) from the environment where set. Returns 0,
@@ -66,12 +53,8 @@ int ifc_put(const ifc_endpoint *ep, const char *name, const char *text, int leng
  * length outside 0..256000 or a null pointer. */
 int ifc_put_payload(const ifc_endpoint *ep, const char *payload, int length);
 
-/* A short fixed text for a code ("cannot connect", "timed out", ...); never
- * null, also for codes it does not know. */
-const char *ifc_strerror(int code);
-
 #ifdef __cplusplus
 }
 #endif
 
-#endif /* IFCSIM_LIB_CLIENT_HPP */
+#endif /* IFCSIM_LIB_CLIENT_H */
