@@ -6,6 +6,7 @@
 #define IFCSIM_SUPPORT_H
 
 #include "ifcsim_errors.h"
+#include "ifcsim_protocol.h"
 #include "lib_client.h"
 #include "lib_data2.h"
 #include "lib_form.h"

@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "ifcsim_errors.h"
+#include "ifcsim_protocol.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -36,7 +37,6 @@ int ifc_parse_pairs(const char *reply, int length, ifc_pair *pairs, int capacity
 int ifc_pair_value(const ifc_pair *pairs, int count, const char *key, int32_t *value);
 
 /* A histogram reply: five summary numbers, then one count per bin. */
-#define IFC_HIST_BINS 46
 typedef struct ifc_histogram {
   int32_t n1, n2; /* the two integers before the decimal */
   double decimal; /* the number written with two decimals */

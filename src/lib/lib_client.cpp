@@ -13,7 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "ifcsim_config.hpp"
+#include "ifcsim/ifcsim_protocol.h"
 
 // Only the C library is used here: CGI programs written in C link this module
 // without the C++ runtime. Nothing is allocated and nothing is kept between
@@ -21,10 +21,7 @@
 
 namespace {
 
-constexpr int kLengthHeaderSize = 13;  // "LEN" and ten characters
-constexpr int kTokenSize = 4;          // "NEXT" and "ERR!"
-constexpr int kFinSize = 3;
-constexpr int kDefaultTimeoutMs = kWaitSeconds * 1000;
+constexpr int kDefaultTimeoutMs = IFC_WAIT_SECONDS * 1000;
 constexpr int kLargestTimeoutMs = 3600000;
 
 // Deadlines are kept in microseconds, and a wait rounds what is left up to
@@ -199,7 +196,7 @@ bool parse_length_header(const char *h, int *length) {
   const bool negative = h[i] == '-';
   if (negative) ++i;
   long long v = 0;
-  for (; i < kLengthHeaderSize; ++i) {
+  for (; i < IFC_LENGTH_HEADER_SIZE; ++i) {
     if (h[i] < '0' || h[i] > '9') return false;
     v = v * 10 + (h[i] - '0');
   }
@@ -211,29 +208,29 @@ bool parse_length_header(const char *h, int *length) {
 // The GET exchange on an open connection; see ifc_get.
 int get_on(int fd, const ifc_endpoint *ep, const char *name, int name_len, char *reply,
            int capacity) {
-  char header[kHeaderSize];
+  char header[IFC_HEADER_SIZE];
   memset(header, ' ', sizeof header);
-  memcpy(header, "GET", kVerbSize);
-  memcpy(header + kVerbSize, name, static_cast<size_t>(name_len));
-  int rc = send_all(fd, header, kHeaderSize, ep->timeout_ms);
+  memcpy(header, "GET", IFC_VERB_SIZE);
+  memcpy(header + IFC_VERB_SIZE, name, static_cast<size_t>(name_len));
+  int rc = send_all(fd, header, IFC_HEADER_SIZE, ep->timeout_ms);
   if (rc != 0) return rc;
 
-  char len_header[kLengthHeaderSize];
-  rc = recv_exact(fd, len_header, kLengthHeaderSize, ep->timeout_ms);
+  char len_header[IFC_LENGTH_HEADER_SIZE];
+  rc = recv_exact(fd, len_header, IFC_LENGTH_HEADER_SIZE, ep->timeout_ms);
   if (rc != 0) return rc;
   int length = 0;
   if (!parse_length_header(len_header, &length)) return IFC_EPROTO;
   if (length == -1) return IFC_EUNKNOWN;
-  if (length < 0 || length > kMaxPayload) return IFC_EPROTO;
+  if (length < 0 || length > IFC_MAX_PAYLOAD) return IFC_EPROTO;
 
   // A reply too long for the caller is still read to its end, block by
   // block through a scratch buffer, so the server finishes normally.
   const int room = capacity - 1;
-  char scratch[kBlockSize];
+  char scratch[IFC_BLOCK_SIZE];
   for (int got = 0; got < length;) {
-    rc = send_all(fd, "NEXT", kTokenSize, ep->timeout_ms);
+    rc = send_all(fd, "NEXT", IFC_TOKEN_SIZE, ep->timeout_ms);
     if (rc != 0) return rc;
-    const int block = length - got < kBlockSize ? length - got : kBlockSize;
+    const int block = length - got < IFC_BLOCK_SIZE ? length - got : IFC_BLOCK_SIZE;
     if (got + block <= room) {
       rc = recv_exact(fd, reply + got, block, ep->timeout_ms);
     } else {
@@ -280,19 +277,19 @@ enum token { kNext, kErr, kFin };
 // Reads one server token: "FIN" is one byte shorter than "NEXT" and "ERR!",
 // so the first three bytes tell whether a fourth follows.
 int read_token(int fd, int timeout_ms, token *t) {
-  char b[kTokenSize];
-  int rc = recv_exact(fd, b, kFinSize, timeout_ms);
+  char b[IFC_TOKEN_SIZE];
+  int rc = recv_exact(fd, b, IFC_FIN_SIZE, timeout_ms);
   if (rc != 0) return rc;
-  if (memcmp(b, "FIN", kFinSize) == 0) {
+  if (memcmp(b, "FIN", IFC_FIN_SIZE) == 0) {
     *t = kFin;
     return 0;
   }
   if (memcmp(b, "NEX", 3) != 0 && memcmp(b, "ERR", 3) != 0) return IFC_EPROTO;
-  rc = recv_exact(fd, b + kFinSize, 1, timeout_ms);
+  rc = recv_exact(fd, b + IFC_FIN_SIZE, 1, timeout_ms);
   if (rc != 0) return rc;
-  if (memcmp(b, "NEXT", kTokenSize) == 0) {
+  if (memcmp(b, "NEXT", IFC_TOKEN_SIZE) == 0) {
     *t = kNext;
-  } else if (memcmp(b, "ERR!", kTokenSize) == 0) {
+  } else if (memcmp(b, "ERR!", IFC_TOKEN_SIZE) == 0) {
     *t = kErr;
   } else {
     return IFC_EPROTO;
@@ -319,18 +316,18 @@ int wait_for_close(int fd, int timeout_ms) {
 // The PUT exchange on an open connection: a block goes out only after the
 // server's "NEXT".
 int put_on(int fd, const ifc_endpoint *ep, const piece *pieces, int count, int total) {
-  char header[kHeaderSize + 1];
-  snprintf(header, sizeof header, "PUT%-*d", kCommandFieldSize, total);
-  int rc = send_all(fd, header, kHeaderSize, ep->timeout_ms);
+  char header[IFC_HEADER_SIZE + 1];
+  snprintf(header, sizeof header, "PUT%-*d", IFC_NAME_MAX, total);
+  int rc = send_all(fd, header, IFC_HEADER_SIZE, ep->timeout_ms);
   if (rc != 0) return rc;
-  char block[kBlockSize];
+  char block[IFC_BLOCK_SIZE];
   token t;
   for (int sent = 0; sent < total;) {
     rc = read_token(fd, ep->timeout_ms, &t);
     if (rc != 0) return rc;
     if (t == kErr) return IFC_EREFUSED;
     if (t != kNext) return IFC_EPROTO;
-    const int n = total - sent < kBlockSize ? total - sent : kBlockSize;
+    const int n = total - sent < IFC_BLOCK_SIZE ? total - sent : IFC_BLOCK_SIZE;
     gather(pieces, count, sent, block, n);
     rc = send_all(fd, block, n, ep->timeout_ms);
     if (rc != 0) return rc;
@@ -346,7 +343,7 @@ int put_on(int fd, const ifc_endpoint *ep, const piece *pieces, int count, int t
 int put_pieces(const ifc_endpoint *ep, const piece *pieces, int count) {
   long long total = 0;
   for (int i = 0; i < count; ++i) total += pieces[i].size;
-  if (total > kMaxPayload) return IFC_EUSAGE;
+  if (total > IFC_MAX_PAYLOAD) return IFC_EUSAGE;
   int fd = -1;
   int rc = open_connection(ep, &fd);
   if (rc != 0) return rc;
@@ -375,7 +372,7 @@ int ifc_endpoint_init(ifc_endpoint *ep) {
   if (ep == nullptr) return IFC_EUSAGE;
   memset(ep, 0, sizeof *ep);
   memcpy(ep->host, "127.0.0.1", sizeof "127.0.0.1");
-  ep->port = kServerPort;
+  ep->port = IFC_PORT;
   ep->timeout_ms = kDefaultTimeoutMs;
   int rc = IFC_OK;
   const char *host = getenv("IFCSIM_HOST");
@@ -411,8 +408,8 @@ int ifc_get(const ifc_endpoint *ep, const char *name, char *reply, int capacity)
   if (reply == nullptr || capacity < 1) return IFC_EUSAGE;
   reply[0] = '\0';
   if (name == nullptr || !endpoint_usable(ep)) return IFC_EUSAGE;
-  const size_t name_len = strnlen(name, kCommandFieldSize + 1);
-  if (name_len > static_cast<size_t>(kCommandFieldSize)) return IFC_EUSAGE;
+  const size_t name_len = strnlen(name, IFC_NAME_MAX + 1);
+  if (name_len > static_cast<size_t>(IFC_NAME_MAX)) return IFC_EUSAGE;
   int fd = -1;
   int rc = open_connection(ep, &fd);
   if (rc != 0) return rc;
@@ -426,9 +423,8 @@ int ifc_put(const ifc_endpoint *ep, const char *name, const char *text, int leng
   if (name == nullptr || length < 0 || (text == nullptr && length > 0) ||
       !endpoint_usable(ep))
     return IFC_EUSAGE;
-  const size_t name_len = strnlen(name, kCommandFieldSize + 1);
-  if (name_len == 0 || name_len > static_cast<size_t>(kCommandFieldSize))
-    return IFC_EUSAGE;
+  const size_t name_len = strnlen(name, IFC_NAME_MAX + 1);
+  if (name_len == 0 || name_len > static_cast<size_t>(IFC_NAME_MAX)) return IFC_EUSAGE;
   const piece pieces[] = {{name, static_cast<int>(name_len)}, {"", 1}, {text, length}};
   return put_pieces(ep, pieces, 3);
 }
