@@ -434,19 +434,31 @@ bool is_put_command(std::string_view name) {
 }
 
 std::optional<std::string> check_put_text(std::string_view name, std::string_view text) {
-  if (name == "append_log") return std::nullopt;  // any bytes, stored as they are
+  const ifc_command_info *c = ifc_command_find(std::string(name).c_str());
+  const int command = c != nullptr ? c->command : -1;
+  if (command == IFC_CMD_APPEND_LOG) return std::nullopt;  // any bytes, stored as sent
   std::size_t nul = text.find('\0');
   if (nul != std::string_view::npos)
     return "a NUL at byte " + std::to_string(nul) +
            ": the server reads the text only up to it";
-  if (name == "IFC_set_select_item") return check_select_item(text);
-  if (name == "IFC_set_stat") return check_keyed(text, {"color", "mode", "totw_sw"});
-  if (name.substr(0, 14) == "IFC_set_to_tw_") return check_keyed(text, {"to", "tw"});
-  if (name.substr(0, 15) == "IFC_set_on_off_") return check_on_off(name, text);
-  if (name == "IFC_hst_select_item") return check_hst_select(text);
-  if (name == "IFC_hst_clear") return check_hst_clear(text);
-  if (name == "IFC_hst_set") return check_hst_set(text);
-  return std::nullopt;  // MLETOFF_set_btnstat prints any text
+  switch (command) {
+    case IFC_CMD_SET_SELECT_ITEM:
+      return check_select_item(text);
+    case IFC_CMD_SET_STAT:
+      return check_keyed(text, {"color", "mode", "totw_sw"});
+    case IFC_CMD_SET_TO_TW:
+      return check_keyed(text, {"to", "tw"});
+    case IFC_CMD_SET_ON_OFF:
+      return check_on_off(name, text);
+    case IFC_CMD_HST_SELECT_ITEM:
+      return check_hst_select(text);
+    case IFC_CMD_HST_CLEAR:
+      return check_hst_clear(text);
+    case IFC_CMD_HST_SET:
+      return check_hst_set(text);
+    default:
+      return std::nullopt;  // MLETOFF_set_btnstat prints any text
+  }
 }
 
 }  // namespace ifcctl
