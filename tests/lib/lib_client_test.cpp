@@ -310,8 +310,6 @@ TEST(LibClient, EndpointFromTheEnvironment) {
       {"time-out above an hour", nullptr, nullptr, "3600001", nullptr, IFC_ESETTING, lo,
        9000, 5000, 0},
       {"deadline 0", nullptr, nullptr, nullptr, "0", IFC_ESETTING, lo, 9000, 5000, 0},
-      {"deadline in seconds", nullptr, nullptr, nullptr, "2s", IFC_ESETTING, lo, 9000,
-       5000, 0},
   };
   for (const auto &c : cases) {
     Environment env(c.host, c.port, c.timeout, c.deadline);
