@@ -16,10 +16,9 @@ RUN = os.environ.get("IFCSIM_RUN", "")
 
 # The command: changes TO of colour 1 unless told "-", reads it back, leaves
 # a process running in its group, says what it saw on one line and ends as
-# told: with an exit status, killed, waiting for a signal, or stopping the
-# server first.
+# told: with an exit status, killed, or waiting for a signal.
 COMMAND = r"""
-import os, signal, subprocess, sys, time
+import os, signal, subprocess, sys
 from console_support import protocol_get, protocol_put
 ending, value = sys.argv[1:]
 port, work = int(os.environ["IFCSIM_PORT"]), os.environ["IFCSIM_DIR"]
@@ -36,14 +35,6 @@ if ending == "kill":
     os.kill(os.getpid(), signal.SIGKILL)
 if ending == "wait":
     signal.pause()
-if ending == "stop-server":
-    os.kill(int(server), signal.SIGTERM)
-    for _ in range(2000):  # until it is a zombie, its end seen by the runner
-        with open(f"/proc/{server}/stat") as f:
-            if f.read().split(") ")[1][0] == "Z":
-                break
-        time.sleep(0.01)
-    ending = "0"
 sys.exit(int(ending))
 """
 LINE = re.compile(r"^(\S+) (\d+) (/\S+) (\d+) (\d+) (\d+) (to:-?\d+)$")
@@ -73,8 +64,6 @@ class LifeCycleTest(TempDirCase):
             ("command killed", "kill", None, 128 + 9, "the command ended with signal 9 (SIGKILL)"),
             ("runner gets SIGTERM", "wait", signal.SIGTERM, 128 + 15, None),
             ("runner gets SIGINT", "wait", signal.SIGINT, 128 + 2, None),
-            ("command stops the server", "stop-server", None, 0,
-             "the server ended during the run with signal 15 (SIGTERM)"),
         ]
         for i, (name, ending, sig, status, report) in enumerate(cases):
             run = Run(self.dir, ending, str(100 + i))
