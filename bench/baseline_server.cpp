@@ -21,7 +21,7 @@
 
 #include "ifcsim_config.hpp"
 #include "net/ether_com.hpp"
-#include "port_file.hpp"
+#include "net/port_file.hpp"
 
 namespace {
 
@@ -69,7 +69,10 @@ int main(int argc, char **argv) {
   std::memset(reply, 'x', sizeof reply);
   int listen_fd = -1;
   if (ether_init(&listen_fd, 0) != 1) return 1;
-  if (write_port_file(listen_fd, argv[1]) < 0) return 1;
+  if (write_port_file(listen_fd, argv[1]) < 0) {
+    std::perror(argv[1]);
+    return 1;
+  }
   for (;;) {
     int conn = accept(listen_fd, nullptr, nullptr);
     if (conn < 0) continue;

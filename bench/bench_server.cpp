@@ -17,8 +17,8 @@
 
 #include "alloc_count.hpp"
 #include "net/ether_com.hpp"
+#include "net/port_file.hpp"
 #include "net/tcp1_main.hpp"
-#include "port_file.hpp"
 
 namespace {
 
@@ -57,6 +57,9 @@ int main(int argc, char **argv) {
   if (argc == 3 && attach_counter_file(argv[2]) != 0) return 1;
   int listen_fd = -1;
   if (ether_init(&listen_fd, 0) != 1) return 1;
-  if (write_port_file(listen_fd, argv[1]) < 0) return 1;
+  if (write_port_file(listen_fd, argv[1]) < 0) {
+    std::perror(argv[1]);
+    return 1;
+  }
   tcp1_serve(listen_fd);
 }

@@ -29,9 +29,12 @@ void appendf(std::string *out, const char *fmt, ...) {
 }
 
 // Shortens a reply for an error message: replies can be kilobytes long.
+// Appends to a string that starts as the quote: "\"" + text trips a false
+// -Wrestrict in g++ 12's Release builds.
 std::string excerpt(const std::string &reply) {
-  if (reply.size() <= 60) return "\"" + reply + "\"";
-  return "\"" + reply.substr(0, 60) + "...\" (" + std::to_string(reply.size()) +
+  std::string out = "\"";
+  if (reply.size() <= 60) return out.append(reply).append("\"");
+  return out.append(reply, 0, 60).append("...\" (") + std::to_string(reply.size()) +
          " bytes)";
 }
 

@@ -5,5 +5,6 @@ int main(int argc, char *argv[]) {
   server_options opt;
   const int status = parse_server_options(argc, argv, &opt);
   if (status >= 0) return status;
-  return tcp1_main(opt.port, opt.address);
+  return tcp1_main(opt.port, opt.address,
+                   opt.port_file.empty() ? nullptr : opt.port_file.c_str());
 }

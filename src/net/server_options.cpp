@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "ifcsim_config.hpp"
 
@@ -19,32 +21,39 @@
 namespace {
 
 constexpr char kHelp[] =
-    "Usage: ifcsim [--port N] [--bind ADDRESS] [--dir DIRECTORY]\n"
+    "Usage: ifcsim [--port N] [--bind ADDRESS] [--dir DIRECTORY] [--port-file FILE]\n"
     "Stands in for the machine controller: serves one GET or PUT request per\n"
     "TCP connection, one connection at a time, until it is stopped, and\n"
     "prints its progress on standard output.\n"
     "\n"
-    "  --port N             TCP port to listen on, 1 to 65535 (default 9000)\n"
+    "  --port N             TCP port to listen on, 1 to 65535, or 0 for a free\n"
+    "                       one that the kernel picks (default 9000)\n"
     "  --bind ADDRESS       IPv4 address to listen on, such as 127.0.0.1 to\n"
     "                       stay local (default: every local address)\n"
     "  --dir DIRECTORY      working directory, where ifc_set.set, valve_fp.set\n"
     "                       and cgi.log are kept (default: the current one);\n"
     "                       it must exist\n"
+    "  --port-file FILE     once listening, write the port number and a line\n"
+    "                       end to FILE (whole: FILE.tmp, then renamed); a\n"
+    "                       relative FILE is taken from the directory the\n"
+    "                       server is started in, not from --dir\n"
     "  --help               print this help and exit\n"
     "  --version            print the version and exit\n"
     "\n"
     "Examples:\n"
-    "  ifcsim --port 9001 --bind 127.0.0.1 --dir /srv/ifcsim/9001\n";
+    "  ifcsim --port 9001 --bind 127.0.0.1 --dir /srv/ifcsim/9001\n"
+    "  ifcsim --port 0 --bind 127.0.0.1 --port-file ifcsim.port --dir state\n";
 
 constexpr int kUsageStatus = 2;
 
 // Values above every character, so that no short option exists.
-enum option_id { kPort = 256, kBind, kDir, kHelpOption, kVersion };
+enum option_id { kPort = 256, kBind, kDir, kPortFile, kHelpOption, kVersion };
 
 const option kOptions[] = {
     {"port", required_argument, nullptr, kPort},
     {"bind", required_argument, nullptr, kBind},
     {"dir", required_argument, nullptr, kDir},
+    {"port-file", required_argument, nullptr, kPortFile},
     {"help", no_argument, nullptr, kHelpOption},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -90,7 +99,7 @@ bool parse_port(const char *text, std::uint16_t *port) {
   errno = 0;
   char *end = nullptr;
   const unsigned long v = strtoul(text, &end, 10);
-  if (errno == ERANGE || *end != '\0' || v < 1 || v > 65535) return false;
+  if (errno == ERANGE || *end != '\0' || v > 65535) return false;
   *port = static_cast<std::uint16_t>(v);
   return true;
 }
@@ -100,6 +109,17 @@ bool parse_address(const char *text, std::uint32_t *address) {
   in_addr a{};
   if (inet_pton(AF_INET, text, &a) != 1) return false;
   *address = ntohl(a.s_addr);
+  return true;
+}
+
+// Makes a relative path absolute against the current directory, so that it
+// keeps naming the same file once --dir has changed that. False when the
+// current directory cannot be told.
+bool from_start_directory(std::string *path) {
+  if (path->empty() || (*path)[0] == '/') return true;
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) == nullptr) return false;
+  *path = std::string(cwd) + "/" + *path;
   return true;
 }
 
@@ -118,6 +138,7 @@ int enter_directory(const char *dir) {
 int parse_server_options(int argc, char *argv[], server_options *opt) {
   opt->port = kServerPort;
   opt->address = kServerAddress;
+  opt->port_file.clear();
   const char *dir = nullptr;
 
   // getopt's own messages are not one line with a hint: report here.
@@ -127,7 +148,7 @@ int parse_server_options(int argc, char *argv[], server_options *opt) {
     switch (id) {
       case kPort:
         if (!parse_port(optarg, &opt->port))
-          return usage_error("--port: ", optarg, " is not a port number (1 to 65535)");
+          return usage_error("--port: ", optarg, " is not a port number (0 to 65535)");
         break;
       case kBind:
         if (!parse_address(optarg, &opt->address))
@@ -136,6 +157,11 @@ int parse_server_options(int argc, char *argv[], server_options *opt) {
         break;
       case kDir:
         dir = optarg;
+        break;
+      case kPortFile:
+        if (optarg[0] == '\0')
+          return usage_error("--port-file needs a file name", nullptr, "");
+        opt->port_file = optarg;
         break;
       case kHelpOption:
         fputs(kHelp, stdout);
@@ -164,6 +190,9 @@ int parse_server_options(int argc, char *argv[], server_options *opt) {
     }
   }
   if (optind < argc) return usage_error("unexpected argument ", argv[optind], "");
+  if (dir != nullptr && !from_start_directory(&opt->port_file))
+    return usage_error("--port-file: ", opt->port_file.c_str(),
+                       " cannot be resolved: the current directory is unknown");
   // Last, as it is the one check that changes something.
   return dir != nullptr ? enter_directory(dir) : -1;
 }

@@ -1,11 +1,14 @@
-// The server's command line: --port, --bind, --dir, --help, --version.
+// The server's command line: --port, --bind, --dir, --port-file, --help,
+// --version.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct server_options {
-  std::uint16_t port;     // kServerPort unless --port
+  std::uint16_t port;     // kServerPort unless --port; 0: the kernel picks one
   std::uint32_t address;  // IPv4, host byte order; kServerAddress unless --bind
+  std::string port_file;  // --port-file, absolute when --dir was given; or empty
 };
 
 // Reads the command line into *opt and, when it names one, makes the --dir

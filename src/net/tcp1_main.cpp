@@ -15,6 +15,7 @@
 #include "dispatch/ether_parse.hpp"
 #include "ifcsim_config.hpp"
 #include "net/ether_com.hpp"
+#include "net/port_file.hpp"
 
 std::int16_t deb_tcp1_main = 1;
 
@@ -113,13 +114,18 @@ void tcp1_serve(int listen_fd) {
   }
 }
 
-int tcp1_main(std::uint16_t port, std::uint32_t address) {
+int tcp1_main(std::uint16_t port, std::uint32_t address, const char *port_file) {
   ignore_sigpipe();
   int listen_fd = -1;
   if (ether_init_at(&listen_fd, address, port) == -1) {
     puts("Can't initialize sever socket.");
     fflush(stdout);
     if (listen_fd >= 0) close(listen_fd);
+    return EXIT_FAILURE;
+  }
+  if (port_file != nullptr && write_port_file(listen_fd, port_file) < 0) {
+    fprintf(stderr, "ifcsim: port file %s: %s\n", port_file, strerror(errno));
+    close(listen_fd);
     return EXIT_FAILURE;
   }
   tcp1_serve(listen_fd);

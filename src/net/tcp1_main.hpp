@@ -14,6 +14,9 @@ void tcp1_handle_connection(int conn);
 // Accepts and serves connections on a listening socket, for ever.
 [[noreturn]] void tcp1_serve(int listen_fd);
 
-// Start-up and loop on the given port and IPv4 address (host byte order).
-// Returns an exit status only when the listening socket cannot be set up.
-int tcp1_main(std::uint16_t port, std::uint32_t address = kServerAddress);
+// Start-up and loop on the given port (0: one the kernel picks) and IPv4
+// address (host byte order); once listening, writes the port to port_file
+// unless that is null. Returns an exit status only when the listening socket
+// or the port file cannot be set up.
+int tcp1_main(std::uint16_t port, std::uint32_t address = kServerAddress,
+              const char *port_file = nullptr);

@@ -180,6 +180,17 @@ class InstalledTest(TempDirCase):
         self.assertEqual(status, 200, body)
         self.assertTrue(os.path.exists(os.path.join(state, "ifc_set.set")))
 
+    def test_run_console_script_serves_the_pages_from_the_readme_build(self):
+        # scripts/run-console as the README gives it, on this test's build tree.
+        script = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "run-console")
+        os.environ["IFCSIM_RUN_DIR"] = self.dir
+        self.addCleanup(os.environ.pop, "IFCSIM_RUN_DIR")
+        c = Console(cwd=self.dir, program=script)
+        self.addCleanup(c.stop)
+        status, _, body = http_get(c.url, "/cgi-bin/overview.cgi")
+        self.assertEqual(status, 200, body)
+        self.assertTrue(os.path.exists(os.path.join(self.dir, "ifc_set.set")))
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

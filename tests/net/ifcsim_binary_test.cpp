@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -286,6 +287,43 @@ TEST(IfcsimBinary, ThreeInstancesKeepTheirOwnSettings) {
   EXPECT_NE(image[0], image[1]);
 }
 
+// --port 0 with --port-file: the file names the port the kernel picked, is
+// whole before the first "waiting... ", and a relative name is taken from
+// where the server was started, not from --dir.
+TEST(IfcsimBinary, PortFileNamesThePortTheKernelPicked) {
+  TempDir elsewhere;
+  const struct {
+    std::string port_file;  // relative to the start directory, or absolute
+    std::vector<std::string> created;
+  } cases[] = {{"p", {"p", "state"}}, {elsewhere.file("p"), {"state"}}};
+  for (const auto &c : cases) {
+    ChildProcess server(run_server({"--port", "0", "--bind", "127.0.0.1", "--dir",
+                                    "state", "--port-file", c.port_file},
+                                   [] { return mkdir("state", 0755) == 0; }));
+    ASSERT_TRUE(listening(server)) << c.port_file << ": " << server.Stderr();
+    EXPECT_EQ(server.Output(), kWaiting) << c.port_file;
+    const std::string path =
+        c.port_file[0] == '/' ? c.port_file : server.file(c.port_file);
+    const std::string text = read_file(path);
+    const int port = std::atoi(text.c_str());
+    EXPECT_EQ(text, std::to_string(port) + "\n") << c.port_file;
+    EXPECT_EQ(entries(server.dir()), c.created) << c.port_file;
+    const ifc::get_result got =
+        ifc::get(at("127.0.0.1", static_cast<std::uint16_t>(port)), "IFC_get_Tot_Twt_1");
+    EXPECT_EQ(got.reply, "to:90 tw:240 ") << c.port_file << ": " << got.message;
+  }
+
+  // One that cannot be written stops the server before it serves.
+  ChildProcess server(run_server({"--port", "0", "--port-file", "missing/p"}));
+  const auto status = server.WaitForExit();
+  ASSERT_TRUE(status.has_value() && WIFEXITED(*status));
+  EXPECT_EQ(WEXITSTATUS(*status), 1);
+  EXPECT_EQ(server.Output(), "");
+  EXPECT_EQ(server.Stderr(),
+            "ifcsim: port file missing/p: "s + std::strerror(ENOENT) + "\n");
+  EXPECT_TRUE(entries(server.dir()).empty());
+}
+
 // Makes socket() fail for the process and what it executes, so that a
 // server that opens one before it has read its options says so.
 bool forbid_sockets() {
@@ -331,10 +369,11 @@ TEST(IfcsimBinary, WrongUsageEndsWithOneLineAndCreatesNothing) {
       {"port without value", {"--port"}, "--port needs a value"},
       {"bind without value", {"--port", "9001", "--bind"}, "--bind needs a value"},
       {"dir without value", {"--dir"}, "--dir needs a value"},
+      {"port file without value", {"--port-file"}, "--port-file needs a value"},
+      {"empty port file", {"--port-file="}, "--port-file needs a file name"},
       {"help with a value", {"--help=yes"}, "--help takes no value"},
       {"port not a number", {"--port", "abc"}, "--port: 'abc' is not a port number"},
       {"port empty", {"--port="}, "--port: '' is not a port number"},
-      {"port 0", {"--port", "0"}, "--port: '0' is not a port number"},
       {"port 65536", {"--port=65536"}, "--port: '65536' is not a port number"},
       {"port negative", {"--port", "-1"}, "--port: '-1' is not a port number"},
       {"port with sign", {"--port", "+9001"}, "--port: '+9001' is not a port number"},
@@ -372,7 +411,7 @@ TEST(IfcsimBinary, WrongUsageEndsWithOneLineAndCreatesNothing) {
     const ended e = run_without_sockets(c.args);
     if (e.status == kSkip) GTEST_SKIP() << e.out;
     std::string what = c.what;
-    if (what.ends_with("port number")) what += " (1 to 65535)";
+    if (what.ends_with("port number")) what += " (0 to 65535)";
     if (what.ends_with("IPv4 address")) what += " (such as 127.0.0.1)";
     EXPECT_EQ(e.status, 2) << c.name;
     EXPECT_EQ(e.out, "") << c.name;
@@ -385,7 +424,7 @@ TEST(IfcsimBinary, WrongUsageEndsWithOneLineAndCreatesNothing) {
 // would be seen above.
 TEST(IfcsimBinary, OtherEndsBeforeServing) {
   static const std::string usage =
-      "Usage: ifcsim [--port N] [--bind ADDRESS] [--dir DIRECTORY]\n";
+      "Usage: ifcsim [--port N] [--bind ADDRESS] [--dir DIRECTORY] [--port-file FILE]\n";
   static const std::string version = "ifcsim " IFCSIM_VERSION "\n";
   static const struct {
     const char *name;
