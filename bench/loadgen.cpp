@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "lib/lib_client.hpp"
+#include "ifcsim/lib_client.h"
 
 namespace {
 

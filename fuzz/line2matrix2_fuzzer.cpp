@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "lib/lib_fp.hpp"
+#include "ifcsim/lib_fp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   std::vector<char> text(data, data + size);

@@ -18,8 +18,8 @@
 #include "dispatch/ether_parse.hpp"
 #include "fuzz_support.hpp"
 #include "ifc/ifc_net.hpp"
+#include "ifcsim/lib_data2.h"
 #include "ifcsim_config.hpp"
-#include "store/lib_data2.hpp"
 #include "valve/vfp_ifc.hpp"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ifcsim/lib_client.h"
 #include "ifcsim_config.hpp"
-#include "lib/lib_client.hpp"
 
 namespace ifc {
 namespace {

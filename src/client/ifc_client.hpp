@@ -1,5 +1,5 @@
 // Protocol client for C++: one request per connection, as the CGI programs
-// do it. A layer over the support library's C client (lib/lib_client.hpp),
+// do it. A layer over the support library's C client (ifcsim/lib_client.h),
 // which does the framing; used by the tests and the command-line tool.
 #pragma once
 

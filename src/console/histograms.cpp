@@ -13,14 +13,17 @@ using namespace console;
 
 constexpr char kFile[] = "histograms.cgi";
 
-constexpr const char *kItems[] = {"to",  "tb1", "tb2", "tb3", "tb4", "tb5",
-                                  "tb6", "tb7", "tb8", "tbw", "tw",  "tw_tbw"};
-constexpr int kItemCount = sizeof kItems / sizeof kItems[0];
-constexpr const char *kSides[] = {"LEFT", "RIGHT"};
+constexpr const char *kSides[] = {"LEFT", "RIGHT"};  // IFC_LEFT, IFC_RIGHT
 constexpr const char *kActions[] = {"select", "clear", "set"};
 
-// The controller ignores a text longer than these.
-constexpr size_t kSelectLimit = 15, kClearLimit = 10, kSetLimit = 32;
+// The histogram items by number, for a choice of the form.
+struct item_names {
+  const char *names[IFC_HIST_ITEMS];
+  item_names() {
+    for (int i = 0; i < IFC_HIST_ITEMS; ++i) names[i] = ifc_hist_item_name(i);
+  }
+};
+const item_names kItems;
 
 bool known_field(std::string_view name) {
   for (const char *f : {"action", "side", "colour", "item", "lc", "litem", "lt", "rc",
@@ -30,7 +33,7 @@ bool known_field(std::string_view name) {
 }
 
 void item_options(html &h, std::string_view selected) {
-  for (const char *item : kItems) {
+  for (const char *item : kItems.names) {
     h << "<option";
     h.attr("value", item);
     if (selected == item) h << " selected";
@@ -109,9 +112,9 @@ response show(const request &rq) {
   controller ctl;
   ifc_hist_select sel{};
   ifc_histogram left{}, right{};
-  ctl.get_hist_select(&sel);
-  ctl.get_histogram("IFC_get_hist_cntdatL", &left);
-  ctl.get_histogram("IFC_get_hist_cntdatR", &right);
+  ctl.hist_select(&sel);
+  ctl.histogram(IFC_LEFT, &left);
+  ctl.histogram(IFC_RIGHT, &right);
   if (ctl.failed()) return ctl.failure(kFile, kFile);
 
   page p(kFile);
@@ -156,10 +159,10 @@ response show(const request &rq) {
 
 // The field whose value makes a text too long for the controller: the
 // longest of the given ones.
-const char *longest(const std::string *values, const char *const *names, int count) {
+const char *longest(const int32_t *values, const char *const *names, int count) {
   int best = 0;
   for (int i = 1; i < count; ++i)
-    if (values[i].size() > values[best].size()) best = i;
+    if (std::to_string(values[i]).size() > std::to_string(values[best]).size()) best = i;
   return names[best];
 }
 
@@ -168,47 +171,40 @@ response change(const request &rq) {
   int action = form.ok() ? form.choice("action", kActions, 3) : -1;
   if (!form.ok()) return form.error(kFile);
 
-  std::string name, text;
-  std::string done;
+  controller ctl;
+  const char *too_long = nullptr;  // the field to blame when the text is too long
+  const char *why = nullptr;
   if (action == 0) {
-    int s = form.choice("side", kSides, 2);
+    int side = form.choice("side", kSides, 2);
     int32_t colour = form.number("colour");
-    int item = form.choice("item", kItems, kItemCount);
+    int item = form.choice("item", kItems.names, IFC_HIST_ITEMS);
+    if (form.ok() && (colour < 1 || colour > IFC_COLOURS))
+      form.fail("colour", "not a colour number from 1 to 6");
     if (!form.ok()) return form.error(kFile);
-    name = "IFC_hst_select_item";
-    text = std::string(kSides[s]) + " " + std::to_string(colour) + " " + kItems[item];
-    if (text.size() > kSelectLimit)
-      return bad_input(kFile, "colour", "too long for the selection request");
-    done = "select";
+    ctl.select_histogram(side == 0 ? IFC_LEFT : IFC_RIGHT, colour, item);
   } else if (action == 1) {
     int32_t colour = form.number("colour");
-    int item = form.choice("item", kItems, kItemCount);
+    int item = form.choice("item", kItems.names, IFC_HIST_ITEMS);
     if (!form.ok()) return form.error(kFile);
-    name = "IFC_hst_clear";
-    text = std::to_string(colour) + " " + kItems[item];
-    if (text.size() > kClearLimit)
-      return bad_input(kFile, "colour", "too long for the clear request");
-    done = "clear";
+    ctl.clear_histogram(colour, item);
+    too_long = "colour";
+    why = "too long for the clear request";
   } else {
     static const char *const kNumbers[] = {"lc", "lt", "rc", "rt", "samp"};
-    std::string n[5];
-    for (int i = 0; i < 5; ++i) n[i] = std::to_string(form.number(kNumbers[i]));
-    int litem = form.choice("litem", kItems, kItemCount);
-    int ritem = form.choice("ritem", kItems, kItemCount);
+    int32_t n[5];
+    for (int i = 0; i < 5; ++i) n[i] = form.number(kNumbers[i]);
+    int litem = form.choice("litem", kItems.names, IFC_HIST_ITEMS);
+    int ritem = form.choice("ritem", kItems.names, IFC_HIST_ITEMS);
     if (!form.ok()) return form.error(kFile);
-    name = "IFC_hst_set";
-    text = n[0] + " " + kItems[litem] + " " + n[1] + " " + n[2] + " " + kItems[ritem] +
-           " " + n[3] + " " + n[4];
-    if (text.size() > kSetLimit)
-      return bad_input(kFile, longest(n, kNumbers, 5),
-                       "the numbers together are too long for the set request (at most "
-                       "32 bytes)");
-    done = "set";
+    ctl.set_histograms({n[0], litem, n[1], n[2], ritem, n[3], n[4]});
+    too_long = longest(n, kNumbers, 5);
+    why = "the numbers together are too long for the set request (at most 32 bytes)";
   }
-
-  controller ctl;
-  if (!ctl.put(name.c_str(), text)) return ctl.failure(kFile, kFile);
-  return see_other("histograms.cgi?done=" + done);
+  // The library refuses a text the controller would ignore, before sending it.
+  if (ctl.code() == IFC_ERANGE && too_long != nullptr)
+    return bad_input(kFile, too_long, why);
+  if (ctl.failed()) return ctl.failure(kFile, kFile);
+  return see_other(std::string("histograms.cgi?done=") + kActions[action]);
 }
 
 }  // namespace

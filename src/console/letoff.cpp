@@ -49,10 +49,9 @@ response change(const request &rq) {
   if (!form.ok()) return form.error(kFile);
 
   controller ctl;
-  // The log is the plain concatenation of what clients send: a note is
-  // sent as one line.
-  if (action == 1 && text.back() != '\n') text += '\n';
-  if (!ctl.put(action == 0 ? "MLETOFF_set_btnstat" : "append_log", text))
+  // A note is one line of the log; the library adds its line end.
+  if (action == 1 && text.back() == '\n') text.pop_back();
+  if (!(action == 0 ? ctl.letoff_button(text) : ctl.log_line(text)))
     return ctl.failure(kFile, kFile);
   return see_other(std::string("letoff.cgi?done=") + kActions[action]);
 }

@@ -12,16 +12,20 @@ using namespace console;
 constexpr char kFile[] = "measurements.cgi";
 constexpr int kRefreshSeconds = 3;
 
-constexpr const char *kKeys[] = {"to",  "tb1", "tb2", "tb3", "tb4", "tb5",
-                                 "tb6", "tb7", "tb8", "tbw", "tw"};
+// The averages in the order of their reply, which names them as the
+// histogram items but the last.
+constexpr int kAverages = IFC_HIST_TW_TBW;
+
+int32_t average(const ifc_averages &a, int k) {
+  if (k == IFC_HIST_TO) return a.to;
+  if (k <= IFC_HIST_TB8) return a.tb[k - IFC_HIST_TB1];
+  return k == IFC_HIST_TBW ? a.tbw : a.tw;
+}
 
 response show(const request &) {
   controller ctl;
-  pair_list values[6];
-  for (int c = 1; c <= 6; ++c) {
-    std::string name = "IFC_get_histo_ave_" + std::to_string(c);
-    ctl.get_pairs(name.c_str(), &values[c - 1]);
-  }
+  ifc_averages values[IFC_COLOURS];
+  for (int c = 1; c <= IFC_COLOURS; ++c) ctl.averages(c, &values[c - 1]);
   if (ctl.failed()) return ctl.failure(kFile, kFile);
 
   page p(kFile, kRefreshSeconds);
@@ -32,21 +36,16 @@ response show(const request &) {
     h.num(c) << "</th>";
   }
   h << "</tr>\n";
-  for (const char *key : kKeys) {
+  for (int k = 0; k < kAverages; ++k) {
+    const char *key = ifc_hist_item_name(k);
     std::string upper(key);
     for (char &ch : upper) ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 32 : ch);
     h << "<tr><td class=\"name\">";
     h.text(upper) << "</td>";
     for (int c = 1; c <= 6; ++c) {
-      int32_t v = 0;
-      bool known = values[c - 1].value(key, &v);
       h << "<td";
       h.attr("id", std::string("m-") + key + "-" + std::to_string(c)) << ">";
-      if (known)
-        h.num(v);
-      else
-        h << "?";
-      h << "</td>";
+      h.num(average(values[c - 1], k)) << "</td>";
     }
     h << "</tr>\n";
   }

@@ -2,6 +2,7 @@
 // TW of every colour number, the selection flags and both histograms, with
 // links to the pages that change them.
 #include <string>
+#include <utility>
 
 #include "chart.hpp"
 #include "controller.hpp"
@@ -13,15 +14,10 @@ using namespace console;
 
 constexpr char kFile[] = "overview.cgi";
 
-void value_cell(html &h, const pair_list &p, const char *key, const std::string &id) {
-  int32_t v = 0;
+void value_cell(html &h, int32_t v, const std::string &id) {
   h << "<td";
   h.attr("id", id) << ">";
-  if (p.value(key, &v))
-    h.num(v);
-  else
-    h << "?";
-  h << "</td>";
+  h.num(v) << "</td>";
 }
 
 void small_histogram(html &h, markup id, const char *side, const ifc_hist_select &sel,
@@ -38,29 +34,32 @@ void small_histogram(html &h, markup id, const char *side, const ifc_hist_select
 
 response show(const request &) {
   controller ctl;
-  pair_list status, flags, target[6], measured[6];
+  ifc_status status;
+  ifc_flags flags;
+  ifc_to_tw target[IFC_COLOURS], measured[IFC_COLOURS];
   ifc_hist_select sel{};
   ifc_histogram left{}, right{};
-  ctl.get_pairs("IFC_get_stat", &status);
-  for (int c = 1; c <= 6; ++c) {
-    std::string n = std::to_string(c);
-    ctl.get_pairs(("IFC_get_Tot_Twt_" + n).c_str(), &target[c - 1]);
-    ctl.get_pairs(("IFC_get_To_Tw_" + n).c_str(), &measured[c - 1]);
+  ctl.status(&status);
+  for (int c = 1; c <= IFC_COLOURS; ++c) {
+    ctl.targets(c, &target[c - 1]);
+    ctl.measured(c, &measured[c - 1]);
   }
-  ctl.get_pairs("IFC_get_select_item", &flags);
-  ctl.get_hist_select(&sel);
-  ctl.get_histogram("IFC_get_hist_cntdatL", &left);
-  ctl.get_histogram("IFC_get_hist_cntdatR", &right);
+  ctl.flags(&flags);
+  ctl.hist_select(&sel);
+  ctl.histogram(IFC_LEFT, &left);
+  ctl.histogram(IFC_RIGHT, &right);
   if (ctl.failed()) return ctl.failure(kFile, kFile);
 
   page p(kFile);
   html &h = p.out();
   h << "<div class=\"row\"><section><h2>Status <a class=\"hint\" "
        "href=\"selection.cgi\">change</a></h2><table id=\"status\">";
-  for (const char *key : {"color", "mode", "totw_sw"}) {
+  const std::pair<const char *, int32_t> stat[] = {
+      {"color", status.color}, {"mode", status.mode}, {"totw_sw", status.totw_sw}};
+  for (const auto &[key, v] : stat) {
     h << "<tr><td class=\"name\">";
     h.text(key) << "</td>";
-    value_cell(h, status, key, std::string("stat-") + key);
+    value_cell(h, v, std::string("stat-") + key);
     h << "</tr>";
   }
   h << "</table></section>\n<section><h2>Timings <a class=\"hint\" href=\"targets.cgi\">"
@@ -72,26 +71,27 @@ response show(const request &) {
     std::string n = std::to_string(c);
     h << "<tr><td class=\"name\">";
     h.num(c) << "</td>";
-    value_cell(h, target[c - 1], "to", "target-to-" + n);
-    value_cell(h, target[c - 1], "tw", "target-tw-" + n);
-    value_cell(h, measured[c - 1], "to", "measured-to-" + n);
-    value_cell(h, measured[c - 1], "tw", "measured-tw-" + n);
+    value_cell(h, target[c - 1].to, "target-to-" + n);
+    value_cell(h, target[c - 1].tw, "target-tw-" + n);
+    value_cell(h, measured[c - 1].to, "measured-to-" + n);
+    value_cell(h, measured[c - 1].tw, "measured-tw-" + n);
     h << "</tr>";
   }
   h << "</table></section></div>\n<h2>Valve selection <a class=\"hint\" "
        "href=\"selection.cgi\">change</a> <a class=\"hint\" href=\"valves.cgi\">valve "
        "points</a></h2><table id=\"selection\" class=\"flags\"><tr>";
-  for (int i = 0; i < flags.count; ++i) {
+  for (int i = 0; i < IFC_FLAGS; ++i) {
     if (i > 0 && i % 13 == 0) h << "</tr><tr>";
-    const ifc_pair &f = flags.items[i];
+    const char *name = ifc_flag_item(i)->name;
+    const int32_t v = flags.value[i];
     h << "<td";
-    h.attr("id", std::string("sel-") + f.key);
-    if (f.value != 0) h << " class=\"on\"";
-    h.attr("data-value", f.value) << ">";
-    h.text(f.key);
-    if (f.value != 0 && f.value != 1) {
+    h.attr("id", std::string("sel-") + name);
+    if (v != 0) h << " class=\"on\"";
+    h.attr("data-value", v) << ">";
+    h.text(name);
+    if (v != 0 && v != 1) {
       h << " (";
-      h.num(f.value) << ")";
+      h.num(v) << ")";
     }
     h << "</td>";
   }

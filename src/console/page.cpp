@@ -1,5 +1,6 @@
 #include "page.hpp"
 
+#include <ifcsim/lib_cgi.h>
 #include <ifcsim/lib_form.h>
 
 #include <algorithm>
@@ -18,7 +19,7 @@ const int page_count = sizeof pages / sizeof pages[0];
 
 namespace {
 
-// Escapes in pieces: html_escape needs a terminated text and a buffer that
+// Escapes in pieces: cgi_html_escape needs a terminated text and a buffer that
 // holds the worst case (6 bytes for one).
 constexpr size_t kPiece = 512;
 
@@ -35,32 +36,9 @@ void escape_into(std::string &out, std::string_view v) {
     }
     std::memcpy(in, v.data(), n);
     in[n] = '\0';
-    int len = html_escape(in, escaped, sizeof escaped);
+    int len = cgi_html_escape(in, escaped, sizeof escaped);
     if (len > 0) out.append(escaped, static_cast<size_t>(len));
     v.remove_prefix(n);
-  }
-}
-
-const char *reason(int status) {
-  switch (status) {
-    case 200:
-      return "OK";
-    case 303:
-      return "See Other";
-    case 400:
-      return "Bad Request";
-    case 403:
-      return "Forbidden";
-    case 405:
-      return "Method Not Allowed";
-    case 413:
-      return "Content Too Large";
-    case 415:
-      return "Unsupported Media Type";
-    case 502:
-      return "Bad Gateway";
-    default:
-      return "Error";
   }
 }
 
@@ -131,20 +109,19 @@ html &html::attr(markup name, long long value) {
 }
 
 void write_response(const response &r) {
-  std::printf("Status: %d %s\r\n", r.status, reason(r.status));
+  cgi_status(r.status);
   if (r.status != 303) {
-    std::fputs("Content-Type: text/html; charset=utf-8\r\n", stdout);
+    cgi_header("Content-Type", "text/html; charset=utf-8");
     // Framed by another page, the forms would pass the origin check.
-    std::fputs(
-        "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; "
-        "form-action 'self'; frame-ancestors 'none'\r\n"
-        "X-Frame-Options: DENY\r\n"
-        "X-Content-Type-Options: nosniff\r\n",
-        stdout);
+    cgi_header("Content-Security-Policy",
+               "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'; "
+               "frame-ancestors 'none'");
+    cgi_header("X-Frame-Options", "DENY");
+    cgi_header("X-Content-Type-Options", "nosniff");
   }
-  std::fputs("Cache-Control: no-store\r\n", stdout);
+  cgi_header("Cache-Control", "no-store");
   std::fwrite(r.headers.data(), 1, r.headers.size(), stdout);
-  std::fputs("\r\n", stdout);
+  cgi_end_headers();
   std::fwrite(r.body.data(), 1, r.body.size(), stdout);
   std::fflush(stdout);
 }
@@ -239,7 +216,7 @@ response forbidden(std::string_view file, std::string_view why) {
 
 response refused(std::string_view file, int status, std::string_view why,
                  std::string_view extra_headers) {
-  page p(file, reason(status));
+  page p(file, cgi_reason(status));
   html &h = p.out();
   h << "<div id=\"error\" class=\"error\"";
   h.attr("data-status", status) << "><p>";

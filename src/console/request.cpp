@@ -5,7 +5,6 @@
 #include <ifcsim/lib_form.h>
 #include <strings.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -80,27 +79,6 @@ bool known_host(const char *host, const char *allowed) {
   return false;
 }
 
-number_error parse_int32(std::string_view text, int32_t *out) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-    text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-    text.remove_suffix(1);
-  if (text.empty()) return number_error::empty;
-  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  if (i == text.size()) return number_error::not_a_number;
-  long long v = 0;
-  for (; i < text.size(); ++i) {
-    char c = text[i];
-    if (c < '0' || c > '9') return number_error::not_a_number;
-    v = v * 10 + (c - '0');
-    if (v > 2147483648LL) return number_error::too_big;
-  }
-  if (text[0] == '-') v = -v;
-  if (v > INT32_MAX) return number_error::too_big;
-  *out = static_cast<int32_t>(v);
-  return number_error::none;
-}
-
 bool fields::has(const char *name) const {
   char probe[1];
   int r = cgi_form_value(form_.data(), static_cast<int>(form_.size()), name, probe,
@@ -126,20 +104,23 @@ std::string fields::text(const char *name, int max_length) {
 }
 
 int32_t fields::number(const char *name) {
-  std::string t = text(name, 64);
   if (!ok()) return 0;
   int32_t v = 0;
-  switch (parse_int32(t, &v)) {
-    case number_error::none:
+  switch (cgi_form_int(form_.data(), static_cast<int>(form_.size()), name, INT32_MIN,
+                       INT32_MAX, &v)) {
+    case IFC_OK:
       return v;
-    case number_error::empty:
-      fail(name, "empty");
+    case IFC_EMISSING:
+      fail(name, "missing");
       break;
-    case number_error::not_a_number:
+    case IFC_ENOTNUMBER:
       fail(name, "not a number");
       break;
-    case number_error::too_big:
+    case IFC_ERANGE:
       fail(name, "beyond the 32-bit range");
+      break;
+    default:
+      fail(name, "badly encoded");
       break;
   }
   return 0;

@@ -35,11 +35,6 @@ bool same_origin(const char *origin, const char *referer, const char *host, bool
 // the same origin as the console and would pass same_origin.
 bool known_host(const char *host, const char *allowed);
 
-enum class number_error { none, empty, not_a_number, too_big };
-// A decimal number with an optional sign, blanks around it allowed, that
-// fits a signed 32-bit integer.
-number_error parse_int32(std::string_view text, int32_t *out);
-
 // The fields of a query string or form body. The getters record the first
 // failure (a missing field, a bad escape, a value that is no number or
 // does not fit); ok() is false from then on and error() tells the field

@@ -1,7 +1,6 @@
 // selection.cgi: the 25 valve selection flags as checkboxes, "clear all",
 // and the status (colour, mode, totw_sw). The selection command takes one
 // item per request, so a POST sends one IFC_set_select_item per changed flag.
-#include <cstdio>
 #include <string>
 
 #include "controller.hpp"
@@ -13,18 +12,15 @@ using namespace console;
 
 constexpr char kFile[] = "selection.cgi";
 
-constexpr const char *kFlags[] = {
-    "pin",   "abs",   "main",  "tandem", "stretch", "sub1",  "sub2",  "sub3",  "sub4",
-    "sub5",  "sub6",  "sub7",  "sub8",   "sub9",    "sub10", "sub11", "sub12", "sub13",
-    "sub14", "sub15", "sub16", "sub17",  "sub18",   "sub19", "sub20"};
+const char *flag_name(int i) { return ifc_flag_item(i)->name; }
+
 constexpr const char *kStatus[] = {"color", "mode", "totw_sw"};
 constexpr const char *kActions[] = {"flags", "clear", "status"};
 
 bool known_field(std::string_view name) {
   if (name == "action") return true;
   if (name.starts_with("old_")) name.remove_prefix(4);
-  for (const char *f : kFlags)
-    if (name == f) return true;
+  if (ifc_flag_find(std::string(name).c_str()) >= 0) return true;
   for (const char *s : kStatus)
     if (name == s) return true;
   return false;
@@ -32,10 +28,12 @@ bool known_field(std::string_view name) {
 
 response show(const request &rq) {
   controller ctl;
-  pair_list flags, status;
-  ctl.get_pairs("IFC_get_select_item", &flags);
-  ctl.get_pairs("IFC_get_stat", &status);
+  ifc_flags flags;
+  ifc_status status;
+  ctl.flags(&flags);
+  ctl.status(&status);
   if (ctl.failed()) return ctl.failure(kFile, kFile);
+  const int32_t status_values[] = {status.color, status.mode, status.totw_sw};
 
   page p(kFile);
   p.notice(
@@ -50,25 +48,21 @@ response show(const request &rq) {
   h << "<h2>Valve selection</h2>\n";
   form_start(h, "flags-form", kFile, "flags");
   h << "<fieldset id=\"flags\" class=\"row\">";
-  for (const char *f : kFlags) {
-    int32_t v = 0;
-    bool known = flags.value(f, &v);
+  for (int i = 0; i < IFC_FLAGS; ++i) {
+    const char *f = flag_name(i);
+    const int32_t v = flags.value[i];
     h << "<label><input type=\"checkbox\" value=\"1\"";
     h.attr("name", f).attr("id", f);
-    if (known && v != 0) h << " checked";
+    if (v != 0) h << " checked";
     h << "> ";
     h.text(f);
     // Any number is stored as sent; show the ones a checkbox cannot.
-    if (!known) h << " (?)";
-    if (known && v != 0 && v != 1) {
+    if (v != 0 && v != 1) {
       h << " (";
       h.num(v) << ")";
     }
-    h << "</label>";
-    if (known) {
-      h << "<input type=\"hidden\"";
-      h.attr("name", std::string("old_") + f).attr("value", v) << ">";
-    }
+    h << "</label><input type=\"hidden\"";
+    h.attr("name", std::string("old_") + f).attr("value", v) << ">";
   }
   h << "</fieldset><p><button id=\"flags-save\" type=\"submit\">Save flags</button></p>"
        "</form>\n";
@@ -78,10 +72,9 @@ response show(const request &rq) {
   h << "<h2>Status</h2>\n";
   form_start(h, "status-form", kFile, "status");
   h << "<table id=\"status\">";
-  for (const char *s : kStatus) {
-    int32_t v = 0;
-    bool known = status.value(s, &v);
-    std::string value = known ? std::to_string(v) : "";
+  for (int i = 0; i < 3; ++i) {
+    const char *s = kStatus[i];
+    std::string value = std::to_string(status_values[i]);
     h << "<tr><td class=\"name\"><label";
     h.attr("for", s) << ">";
     h.text(s) << "</label></td><td><input type=\"text\" inputmode=\"numeric\"";
@@ -101,7 +94,7 @@ response change(const request &rq) {
 
   controller ctl;
   if (action == 1) {
-    if (!ctl.put("IFC_set_select_item", "all:0")) return ctl.failure(kFile, kFile);
+    if (!ctl.clear_flags()) return ctl.failure(kFile, kFile);
     return see_other("selection.cgi?done=clear");
   }
 
@@ -115,17 +108,17 @@ response change(const request &rq) {
     }
     if (!form.ok()) return form.error(kFile);
     if (same) return see_other("selection.cgi?done=unchanged");
-    char text[80];
-    std::snprintf(text, sizeof text, "color:%d mode:%d totw_sw:%d", v[0], v[1], v[2]);
-    if (!ctl.put("IFC_set_stat", text)) return ctl.failure(kFile, kFile);
+    if (!ctl.set_status(v[0], v[1], v[2])) return ctl.failure(kFile, kFile);
     return see_other("selection.cgi?done=status");
   }
 
   // A flag counts when the form says what it was (old_<flag>): checked is
   // on, missing is off. A flag given without it is sent as given.
-  std::string texts[25];
+  int changed[IFC_FLAGS];
+  int32_t values[IFC_FLAGS];
   int count = 0;
-  for (const char *f : kFlags) {
+  for (int i = 0; i < IFC_FLAGS; ++i) {
+    const char *f = flag_name(i);
     int32_t old = 0, v = 0;
     std::string old_name = std::string("old_") + f;
     bool checked = form.number_if_present(f, &v);
@@ -136,11 +129,12 @@ response change(const request &rq) {
     } else if (!form.ok() || !checked) {
       continue;
     }
-    texts[count++] = std::string(f) + ":" + std::to_string(v);
+    changed[count] = i;
+    values[count++] = v;
   }
   if (!form.ok()) return form.error(kFile);
   for (int i = 0; i < count; ++i)
-    if (!ctl.put("IFC_set_select_item", texts[i])) return ctl.failure(kFile, kFile);
+    if (!ctl.set_flag(changed[i], values[i])) return ctl.failure(kFile, kFile);
   return see_other(count > 0 ? "selection.cgi?done=flags"
                              : "selection.cgi?done=unchanged");
 }

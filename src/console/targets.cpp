@@ -1,7 +1,7 @@
 // targets.cgi: the targets TO and TW of colour numbers 1 to 6, editable.
 // A POST sends one IFC_set_to_tw_c per colour number whose values changed.
-#include <cstdio>
 #include <string>
+#include <utility>
 
 #include "controller.hpp"
 #include "request.hpp"
@@ -25,11 +25,8 @@ bool known_field(std::string_view name) {
 
 response show(const request &rq) {
   controller ctl;
-  pair_list targets[6];
-  for (int c = 1; c <= 6; ++c) {
-    std::string name = "IFC_get_Tot_Twt_" + std::to_string(c);
-    ctl.get_pairs(name.c_str(), &targets[c - 1]);
-  }
+  ifc_to_tw targets[IFC_COLOURS];
+  for (int c = 1; c <= IFC_COLOURS; ++c) ctl.targets(c, &targets[c - 1]);
   if (ctl.failed()) return ctl.failure(kFile, kFile);
 
   page p(kFile);
@@ -41,15 +38,14 @@ response show(const request &rq) {
   for (int c = 1; c <= 6; ++c) {
     h << "<tr><td class=\"name\">";
     h.num(c) << "</td>";
-    for (const char *key : {"to", "tw"}) {
-      int32_t v = 0;
-      bool known = targets[c - 1].value(key, &v);
+    const std::pair<const char *, int32_t> cells[] = {{"to", targets[c - 1].to},
+                                                      {"tw", targets[c - 1].tw}};
+    for (const auto &[key, v] : cells) {
       std::string name = field_name(key, c);
       h << "<td><input type=\"text\" inputmode=\"numeric\"";
-      h.attr("name", name).attr("id", name).attr("value", known ? std::to_string(v) : "");
+      h.attr("name", name).attr("id", name).attr("value", v);
       h << "><input type=\"hidden\"";
-      h.attr("name", "old_" + name).attr("value", known ? std::to_string(v) : "")
-          << "></td>";
+      h.attr("name", "old_" + name).attr("value", v) << "></td>";
     }
     h << "</tr>\n";
   }
@@ -79,12 +75,9 @@ response change(const request &rq) {
   if (!form.ok()) return form.error(kFile);
 
   controller ctl;
-  for (int i = 0; i < count; ++i) {
-    char text[64];
-    std::snprintf(text, sizeof text, "to:%d tw:%d", changed[i].to, changed[i].tw);
-    std::string name = "IFC_set_to_tw_" + std::to_string(changed[i].colour);
-    if (!ctl.put(name.c_str(), text)) return ctl.failure(kFile, kFile);
-  }
+  for (int i = 0; i < count; ++i)
+    if (!ctl.set_targets(changed[i].colour, changed[i].to, changed[i].tw))
+      return ctl.failure(kFile, kFile);
   return see_other(count > 0 ? "targets.cgi?done=saved" : "targets.cgi?done=unchanged");
 }
 

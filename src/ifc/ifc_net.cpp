@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <string_view>
 
 #include "dispatch/sim_main.hpp"
+#include "ifcsim/ifcsim_protocol.h"
+#include "ifcsim/lib_data2.h"
 #include "ifcsim_config.hpp"
-#include "store/lib_data2.hpp"
 
 namespace {
 
@@ -19,7 +19,7 @@ namespace {
 
 constexpr int kIfcRecords = 10;  // terminator included
 constexpr int kIfcTableBytes = kIfcRecords * static_cast<int>(sizeof(i4_record));
-static_assert(kIfcTableBytes == 800, "ifc_set.set is 800 bytes");
+static_assert(kIfcTableBytes == IFC_SET_FILE_SIZE);
 
 const i4_record i4_init[kIfcRecords] = {
     {1, "Tot", {0, 90, 90, 90, 90, 90, 90}, 50, 150, ""},
@@ -77,35 +77,10 @@ std::int32_t read_or_zero(const char *name, int index) {
 // ---------------------------------------------------------------------------
 // Selection and status
 
-struct select_item {
-  const char *name;
-  const char *record;
-  int index;
-};
-
-constexpr select_item select_items[] = {
-    {"pin", "V", 2},     {"abs", "V", 3},    {"main", "V", 4},   {"tandem", "V", 5},
-    {"stretch", "V", 6}, {"sub1", "S1", 1},  {"sub2", "S1", 2},  {"sub3", "S1", 3},
-    {"sub4", "S1", 4},   {"sub5", "S1", 5},  {"sub6", "S1", 6},  {"sub7", "S2", 1},
-    {"sub8", "S2", 2},   {"sub9", "S2", 3},  {"sub10", "S2", 4}, {"sub11", "S2", 5},
-    {"sub12", "S2", 6},  {"sub13", "S3", 1}, {"sub14", "S3", 2}, {"sub15", "S3", 3},
-    {"sub16", "S3", 4},  {"sub17", "S3", 5}, {"sub18", "S3", 6}, {"sub19", "S4", 1},
-    {"sub20", "S4", 2},
-};
-
-constexpr std::size_t longest_select_name() {
-  std::size_t longest = 3;  // "all"
-  for (const select_item &item : select_items) {
-    std::size_t n = std::string_view(item.name).size();
-    if (n > longest) longest = n;
-  }
-  return longest;
-}
-
 // The item word is scanned one character wider than the longest name, so a
 // word that fills the buffer is too long to be any name. "%8s" below.
 constexpr int kSelectWordWidth = 8;
-static_assert(kSelectWordWidth == longest_select_name() + 1);
+static_assert(kSelectWordWidth == IFC_FLAG_NAME_MAX + 1);
 
 // ---------------------------------------------------------------------------
 // Simulated machine information
@@ -174,21 +149,17 @@ int set_to_tw(char *data, int len, std::int32_t color) {
 // ---------------------------------------------------------------------------
 // Histograms
 
-const char *const key_str[] = {"to",  "tb1", "tb2", "tb3", "tb4", "tb5",
-                               "tb6", "tb7", "tb8", "tbw", "tw",  "tw_tbw"};
-constexpr int kKeyCount = sizeof(key_str) / sizeof(key_str[0]);
-
 // Item number of name, or -1.
 int key_index(const char *name) {
-  for (int i = 0; i < kKeyCount; ++i)
-    if (std::strcmp(key_str[i], name) == 0) return i;
-  return -1;
+  const int item = ifc_hist_item_find(name);
+  return item >= 0 ? item : -1;
 }
 
 // A stored item number outside the table (a set file written by other means)
-// must not index past it.
+// shows as "?".
 const char *key_name(std::int32_t item) {
-  return item >= 0 && item < kKeyCount ? key_str[item] : "?";
+  const char *name = ifc_hist_item_name(item);
+  return name != nullptr ? name : "?";
 }
 
 struct histo_record {
@@ -243,9 +214,9 @@ int IFC_get_hist_cntdat(char *buf, int side) {
 }
 
 // Limits on the data parts of the histogram commands.
-constexpr int kHstSelectMax = 15;
-constexpr int kHstClearMax = 10;
-constexpr int kHstSetMax = 32;
+constexpr int kHstSelectMax = IFC_HST_SELECT_TEXT_MAX;
+constexpr int kHstClearMax = IFC_HST_CLEAR_TEXT_MAX;
+constexpr int kHstSetMax = IFC_HST_SET_TEXT_MAX;
 
 }  // namespace
 
@@ -270,22 +241,15 @@ int Ifc_SetWrite(const char *name, std::int32_t value, int index) {
   return result;
 }
 
-const char *ifc_select_item_name(int i) {
-  constexpr int count = sizeof select_items / sizeof select_items[0];
-  return i >= 0 && i < count ? select_items[i].name : nullptr;
-}
-
-const char *ifc_histogram_item_name(int i) {
-  return i >= 0 && i < kKeyCount ? key_str[i] : nullptr;
-}
-
 // ---------------------------------------------------------------------------
 // Selection and status commands
 
 int IFC_get_select_item(char *buf) {
   int n = 0;
-  for (const select_item &item : select_items)
-    n = append(buf, n, "%s:%d ", item.name, read_or_zero(item.record, item.index));
+  for (int i = 0; i < IFC_FLAGS; ++i) {
+    const ifc_item *item = ifc_flag_item(i);
+    n = append(buf, n, "%s:%d ", item->name, read_or_zero(item->record, item->slot));
+  }
   return n;
 }
 
@@ -296,18 +260,16 @@ int IFC_set_select_item(char *data, int len) {
   long value = 0;
   int got = std::sscanf(data, "%8s %ld", word, &value);
   if (got < 1) return -1;
-  if (std::strcmp(word, "all") == 0) {
-    for (const select_item &item : select_items) Ifc_SetWrite(item.record, 0, item.index);
+  if (std::strcmp(word, IFC_FLAG_ALL) == 0) {
+    for (int i = 0; i < IFC_FLAGS; ++i)
+      Ifc_SetWrite(ifc_flag_item(i)->record, 0, ifc_flag_item(i)->slot);
     return 0;
   }
   if (got < 2 || !fits_i32(value)) return -1;
-  for (const select_item &item : select_items) {
-    if (std::strcmp(word, item.name) == 0) {
-      Ifc_SetWrite(item.record, static_cast<std::int32_t>(value), item.index);
-      return 0;
-    }
-  }
-  return -1;
+  const ifc_item *item = ifc_flag_item(ifc_flag_find(word));
+  if (item == nullptr) return -1;
+  Ifc_SetWrite(item->record, static_cast<std::int32_t>(value), item->slot);
+  return 0;
 }
 
 int IFC_get_stat(char *buf) {

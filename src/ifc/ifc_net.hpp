@@ -22,12 +22,6 @@ void I_ifc();
 // but the file must be left as it is.
 int i_ifc();
 
-// The item names of IFC_set_select_item ("all" not among them) and of the
-// histogram commands (its number is the index), for clients that check a
-// text before sending it; nullptr for an index past the last.
-const char *ifc_select_item_name(int i);
-const char *ifc_histogram_item_name(int i);
-
 // GET handlers: each writes its NUL-terminated reply from buf[0] on and
 // returns its length. Values that cannot be read from the table show as 0;
 // a histogram item number outside 0..11 (or unreadable) shows as "?".

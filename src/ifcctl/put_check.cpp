@@ -9,21 +9,20 @@
 #include <initializer_list>
 #include <vector>
 
-#include "dispatch/ether_parse.hpp"
-#include "ifc/ifc_net.hpp"
 #include "ifcctl/text.hpp"
-#include "lib/lib_fp.hpp"
-#include "valve/vfp_ifc.hpp"
+#include "ifcsim/ifcsim_protocol.h"
 
 namespace ifcctl {
 
 namespace {
 
 // Lengths beyond which the histogram commands ignore their text.
-constexpr std::size_t kHstSelectMax = 15, kHstClearMax = 10, kHstSetMax = 32;
+constexpr std::size_t kHstSelectMax = IFC_HST_SELECT_TEXT_MAX,
+                      kHstClearMax = IFC_HST_CLEAR_TEXT_MAX,
+                      kHstSetMax = IFC_HST_SET_TEXT_MAX;
 // The splitter's limits for one on/off item.
-constexpr std::size_t kKeyMax = sizeof(l2m2_row::key) - 1;
-constexpr std::size_t kValueMax = sizeof(l2m2_row::value) - 1;
+constexpr std::size_t kKeyMax = IFC_ON_OFF_NAME_MAX;
+constexpr std::size_t kValueMax = IFC_ON_OFF_VALUE_MAX;
 
 bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
@@ -57,6 +56,16 @@ std::vector<std::string> names(NameAt name_at) {
   return out;
 }
 
+const char *flag_name(int i) {
+  const ifc_item *item = ifc_flag_item(i);
+  return item != nullptr ? item->name : nullptr;
+}
+
+const char *valve_name(int i) {
+  const ifc_item *item = ifc_valve_item(i);
+  return item != nullptr ? item->name : nullptr;
+}
+
 bool contains(const std::vector<std::string> &list, std::string_view s) {
   for (const std::string &e : list)
     if (e == s) return true;
@@ -64,7 +73,7 @@ bool contains(const std::vector<std::string> &list, std::string_view s) {
 }
 
 const std::vector<std::string> &histogram_items() {
-  static const std::vector<std::string> items = names(ifc_histogram_item_name);
+  static const std::vector<std::string> items = names(ifc_hist_item_name);
   return items;
 }
 
@@ -219,7 +228,7 @@ std::optional<std::string> check_select_item(std::string_view text) {
       return outcome(*rest, {"sets all 25 flags to 0"});
     return std::nullopt;
   }
-  static const std::vector<std::string> items = names(ifc_select_item_name);
+  static const std::vector<std::string> items = names(flag_name);
   if (!contains(items, name))
     return outcome(quoted(name) + " is no item (" + join(items, " ") + " all)", {});
   number v = s.read_number();
@@ -350,7 +359,7 @@ std::optional<std::string> check_hst_set(std::string_view text) {
 // Items split at runs of blanks as the server's splitter does; each is
 // looked up by its name, and its value read as strtoll reads it.
 std::optional<std::string> check_on_off(std::string_view command, std::string_view text) {
-  static const std::vector<std::string> items = names(vfp_on_off_item_name);
+  static const std::vector<std::string> items = names(valve_name);
   std::vector<std::string_view> split;
   for (std::size_t p = 0; p < text.size();) {
     if (text[p] == ' ') {
@@ -367,8 +376,8 @@ std::optional<std::string> check_on_off(std::string_view command, std::string_vi
   std::vector<std::string> problems;
   for (std::size_t k = 0; k < split.size(); ++k) {
     std::string_view item = split[k];
-    if (k == L2M2_ROWS) {
-      problems.push_back("more than " + std::to_string(L2M2_ROWS) +
+    if (k == IFC_ON_OFF_PIECES_MAX) {
+      problems.push_back("more than " + std::to_string(IFC_ON_OFF_PIECES_MAX) +
                          " items: the server ignores the " +
                          std::to_string(split.size() - k) + " behind the last it takes");
       break;
@@ -424,25 +433,36 @@ std::optional<std::string> check_on_off(std::string_view command, std::string_vi
 }  // namespace
 
 bool is_put_command(std::string_view name) {
-  for (const auto *row = put_commands; row->name; ++row)
-    if (name == row->name) return true;
-  return false;
+  const ifc_command_info *c = ifc_command_find(std::string(name).c_str());
+  return c != nullptr && c->verb == IFC_VERB_PUT;
 }
 
 std::optional<std::string> check_put_text(std::string_view name, std::string_view text) {
-  if (name == "append_log") return std::nullopt;  // any bytes, stored as they are
+  const ifc_command_info *c = ifc_command_find(std::string(name).c_str());
+  const int command = c != nullptr ? c->command : -1;
+  if (command == IFC_CMD_APPEND_LOG) return std::nullopt;  // any bytes, stored as sent
   std::size_t nul = text.find('\0');
   if (nul != std::string_view::npos)
     return "a NUL at byte " + std::to_string(nul) +
            ": the server reads the text only up to it";
-  if (name == "IFC_set_select_item") return check_select_item(text);
-  if (name == "IFC_set_stat") return check_keyed(text, {"color", "mode", "totw_sw"});
-  if (name.substr(0, 14) == "IFC_set_to_tw_") return check_keyed(text, {"to", "tw"});
-  if (name.substr(0, 15) == "IFC_set_on_off_") return check_on_off(name, text);
-  if (name == "IFC_hst_select_item") return check_hst_select(text);
-  if (name == "IFC_hst_clear") return check_hst_clear(text);
-  if (name == "IFC_hst_set") return check_hst_set(text);
-  return std::nullopt;  // MLETOFF_set_btnstat prints any text
+  switch (command) {
+    case IFC_CMD_SET_SELECT_ITEM:
+      return check_select_item(text);
+    case IFC_CMD_SET_STAT:
+      return check_keyed(text, {"color", "mode", "totw_sw"});
+    case IFC_CMD_SET_TO_TW:
+      return check_keyed(text, {"to", "tw"});
+    case IFC_CMD_SET_ON_OFF:
+      return check_on_off(name, text);
+    case IFC_CMD_HST_SELECT_ITEM:
+      return check_hst_select(text);
+    case IFC_CMD_HST_CLEAR:
+      return check_hst_clear(text);
+    case IFC_CMD_HST_SET:
+      return check_hst_set(text);
+    default:
+      return std::nullopt;  // MLETOFF_set_btnstat prints any text
+  }
 }
 
 }  // namespace ifcctl

@@ -2,8 +2,8 @@
 
 #include <climits>
 
-#include "lib/lib_client.hpp"
-#include "lib/lib_reply.hpp"
+#include "ifcsim/lib_client.h"
+#include "ifcsim/lib_reply.h"
 
 // The readers of the support library do the parsing, so that ifcctl accepts
 // exactly the replies a CGI program accepts.

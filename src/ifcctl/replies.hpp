@@ -1,5 +1,5 @@
 // Readers of the server's reply texts, over the support library's readers
-// (lib/lib_reply.hpp): ifcctl takes exactly the replies a CGI program takes.
+// (ifcsim/lib_reply.h): ifcctl takes exactly the replies a CGI program takes.
 #pragma once
 
 #include <cstdint>

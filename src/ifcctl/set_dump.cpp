@@ -38,8 +38,8 @@ std::string field_text(const unsigned char *p, std::size_t size, bool *terminate
 }
 
 std::string kind_of(std::size_t size) {
-  if (size == 800) return "IFC settings (ifc_set.set)";
-  if (size == 8960) return "valve settings (valve_fp.set)";
+  if (size == IFC_SET_FILE_SIZE) return "IFC settings (" IFC_SET_FILE ")";
+  if (size == IFC_VALVE_FILE_SIZE) return "valve settings (" IFC_VALVE_FILE ")";
   return "table image";
 }
 

@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "ifcsim/ifcsim_protocol.h"
+
 namespace ifcctl {
 
-inline constexpr std::size_t kRecordSize = 80;
+inline constexpr std::size_t kRecordSize = IFC_RECORD_SIZE;
 // Larger files are refused unread: the biggest set file is 8960 bytes.
 inline constexpr std::size_t kMaxImageSize = 1 << 20;
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "ifcctl/text.hpp"
+#include "ifcsim/ifcsim_protocol.h"
 
 namespace ifcctl {
 
@@ -198,28 +199,36 @@ nlohmann::ordered_json histogram_json(const histogram_view &h) {
 
 std::optional<show_error> collect_show(const fetch_fn &fetch,
                                        const std::vector<int> &colours, show_data *out) {
-  if (auto err = fetch_pieces(fetch, "IFC_get_stat", &out->status)) return err;
-  if (auto err = fetch_pieces(fetch, "IFC_get_select_item", &out->selection)) return err;
+  auto name = [](int command, int colour = 0) -> std::string {
+    return ifc_command_name(command, colour);
+  };
+  if (auto err = fetch_pieces(fetch, name(IFC_CMD_GET_STAT), &out->status)) return err;
+  if (auto err = fetch_pieces(fetch, name(IFC_CMD_GET_SELECT_ITEM), &out->selection))
+    return err;
   out->colours.clear();
   for (int c : colours) {
     colour_view v;
     v.colour = c;
-    std::string n = std::to_string(c);
-    if (auto err = fetch_pieces(fetch, "IFC_get_Tot_Twt_" + n, &v.target)) return err;
-    if (auto err = fetch_pieces(fetch, "IFC_get_To_Tw_" + n, &v.measured)) return err;
-    if (auto err = fetch_pieces(fetch, "IFC_get_on_off_" + n, &v.on_off)) return err;
+    if (auto err = fetch_pieces(fetch, name(IFC_CMD_GET_TOT_TWT, c), &v.target))
+      return err;
+    if (auto err = fetch_pieces(fetch, name(IFC_CMD_GET_TO_TW, c), &v.measured))
+      return err;
+    if (auto err = fetch_pieces(fetch, name(IFC_CMD_GET_ON_OFF, c), &v.on_off))
+      return err;
     out->colours.push_back(std::move(v));
   }
   std::string text;
-  if (auto err = fetch_text(fetch, "IFC_get_hst_select", &text)) return err;
+  const std::string select = name(IFC_CMD_GET_HST_SELECT);
+  if (auto err = fetch_text(fetch, select, &text)) return err;
   auto sel = parse_hst_select(text);
-  if (!sel)
-    return show_error{{}, "IFC_get_hst_select: unexpected reply " + excerpt(text)};
+  if (!sel) return show_error{{}, select + ": unexpected reply " + excerpt(text)};
   out->left.selected = sel->first;
   out->right.selected = sel->second;
-  if (auto err = fetch_histogram(fetch, "IFC_get_hist_cntdatL", &out->left.counts))
+  if (auto err =
+          fetch_histogram(fetch, name(IFC_CMD_GET_HIST_CNTDATL), &out->left.counts))
     return err;
-  if (auto err = fetch_histogram(fetch, "IFC_get_hist_cntdatR", &out->right.counts))
+  if (auto err =
+          fetch_histogram(fetch, name(IFC_CMD_GET_HIST_CNTDATR), &out->right.counts))
     return err;
   return std::nullopt;
 }

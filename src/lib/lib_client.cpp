@@ -13,7 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "ifcsim_config.hpp"
+#include "ifcsim/ifcsim_protocol.h"
 
 // Only the C library is used here: CGI programs written in C link this module
 // without the C++ runtime. Nothing is allocated and nothing is kept between
@@ -21,11 +21,12 @@
 
 namespace {
 
-constexpr int kLengthHeaderSize = 13;  // "LEN" and ten characters
-constexpr int kTokenSize = 4;          // "NEXT" and "ERR!"
-constexpr int kFinSize = 3;
-constexpr int kDefaultTimeoutMs = kWaitSeconds * 1000;
+using ifcsim_lib::piece;
+
+constexpr int kDefaultTimeoutMs = IFC_WAIT_SECONDS * 1000;
 constexpr int kLargestTimeoutMs = 3600000;
+// A call without a deadline of its own may take this many single waits.
+constexpr int kWaitsPerCall = 3;
 
 // Deadlines are kept in microseconds, and a wait rounds what is left up to
 // whole milliseconds, so that no wait ends before its time.
@@ -35,14 +36,27 @@ long long now_us() {
   return ts.tv_sec * 1000000LL + ts.tv_nsec / 1000;
 }
 
-long long deadline_after(int timeout_ms) { return now_us() + timeout_ms * 1000LL; }
+// What bounds the waits of one call: each single wait, and all of them.
+struct bounds {
+  int timeout_ms;
+  long long end;  // the call's deadline
+};
 
-// Waits until fd is ready for events or the deadline passes. A signal only
-// interrupts the wait: it is resumed with the time that is left.
+// The deadline of a single wait that starts now.
+long long wait_until(const bounds &b) {
+  const long long d = now_us() + b.timeout_ms * 1000LL;
+  return d < b.end ? d : b.end;
+}
+
+// Waits until fd is ready for events or the deadline passes; once it has
+// passed, also when bytes are there already: a server that trickles a long
+// reply must not hold a call past its end. A signal only interrupts the
+// wait: it is resumed with the time that is left.
 int wait_ready(int fd, short events, long long deadline) {
   for (;;) {
-    long long left = (deadline - now_us() + 999) / 1000;
-    if (left < 0) left = 0;
+    const long long now = now_us();
+    if (now >= deadline) return IFC_ETIMEOUT;
+    const long long left = (deadline - now + 999) / 1000;
     pollfd p;
     p.fd = fd;
     p.events = events;
@@ -54,10 +68,10 @@ int wait_ready(int fd, short events, long long deadline) {
   }
 }
 
-// Sends all n bytes within timeout_ms. MSG_NOSIGNAL: a vanished server is
+// Sends all n bytes within one wait. MSG_NOSIGNAL: a vanished server is
 // EPIPE here, never a signal that ends the CGI program.
-int send_all(int fd, const char *data, int n, int timeout_ms) {
-  const long long deadline = deadline_after(timeout_ms);
+int send_all(int fd, const char *data, int n, const bounds &b) {
+  const long long deadline = wait_until(b);
   int done = 0;
   while (done < n) {
     const ssize_t r = send(fd, data + done, static_cast<size_t>(n - done), MSG_NOSIGNAL);
@@ -77,11 +91,11 @@ int send_all(int fd, const char *data, int n, int timeout_ms) {
   return 0;
 }
 
-// Reads exactly n bytes within timeout_ms; the server closing first is
+// Reads exactly n bytes within one wait; the server closing first is
 // IFC_ECLOSED. The wait comes first: the bytes are an answer, so they are
 // seldom there already.
-int recv_exact(int fd, char *data, int n, int timeout_ms) {
-  const long long deadline = deadline_after(timeout_ms);
+int recv_exact(int fd, char *data, int n, const bounds &b) {
+  const long long deadline = wait_until(b);
   int done = 0;
   while (done < n) {
     const int w = wait_ready(fd, POLLIN, deadline);
@@ -106,12 +120,12 @@ void close_keep_errno(int fd) {
   errno = saved;
 }
 
-// One connection attempt, bounded by timeout_ms. Any failure to reach the
+// One connection attempt, bounded by one wait. Any failure to reach the
 // server is IFC_ECONNECT, with errno telling why.
-int connect_to(const sockaddr *addr, socklen_t len, int timeout_ms, int *fd_out) {
+int connect_to(const sockaddr *addr, socklen_t len, const bounds &b, int *fd_out) {
   const int fd = socket(addr->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return errno == EAFNOSUPPORT ? IFC_ECONNECT : IFC_ESYSTEM;
-  const long long deadline = deadline_after(timeout_ms);
+  const long long deadline = wait_until(b);
   // A non-blocking connect that a signal interrupts goes on in the
   // background, like one in progress.
   if (connect(fd, addr, len) != 0) {
@@ -144,13 +158,13 @@ int connect_to(const sockaddr *addr, socklen_t len, int timeout_ms, int *fd_out)
 bool endpoint_usable(const ifc_endpoint *ep) {
   return ep != nullptr && ep->host[0] != '\0' &&
          memchr(ep->host, '\0', sizeof ep->host) != nullptr && ep->port != 0 &&
-         ep->timeout_ms > 0;
+         ep->timeout_ms > 0 && ep->deadline_ms >= 0;
 }
 
 // Connects to the server. Address literals are converted on the spot; only
 // a host name goes through the resolver (getaddrinfo, which allocates), and
-// its addresses are tried in turn, each attempt bounded by timeout_ms.
-int open_connection(const ifc_endpoint *ep, int *fd_out) {
+// its addresses are tried in turn, each attempt bounded by one wait.
+int open_connection(const ifc_endpoint *ep, const bounds &b, int *fd_out) {
   union {
     sockaddr any;
     sockaddr_in v4;
@@ -167,7 +181,7 @@ int open_connection(const ifc_endpoint *ep, int *fd_out) {
     addr.v6.sin6_port = htons(ep->port);
     len = sizeof addr.v6;
   }
-  if (len != 0) return connect_to(&addr.any, len, ep->timeout_ms, fd_out);
+  if (len != 0) return connect_to(&addr.any, len, b, fd_out);
   addrinfo hints;
   memset(&hints, 0, sizeof hints);
   hints.ai_family = AF_UNSPEC;
@@ -183,7 +197,7 @@ int open_connection(const ifc_endpoint *ep, int *fd_out) {
   int result = IFC_ECONNECT;
   errno = ENXIO;
   for (const addrinfo *ai = list; ai != nullptr; ai = ai->ai_next) {
-    result = connect_to(ai->ai_addr, ai->ai_addrlen, ep->timeout_ms, fd_out);
+    result = connect_to(ai->ai_addr, ai->ai_addrlen, b, fd_out);
     if (result == 0) break;
   }
   const int saved = errno;
@@ -199,7 +213,7 @@ bool parse_length_header(const char *h, int *length) {
   const bool negative = h[i] == '-';
   if (negative) ++i;
   long long v = 0;
-  for (; i < kLengthHeaderSize; ++i) {
+  for (; i < IFC_LENGTH_HEADER_SIZE; ++i) {
     if (h[i] < '0' || h[i] > '9') return false;
     v = v * 10 + (h[i] - '0');
   }
@@ -209,35 +223,35 @@ bool parse_length_header(const char *h, int *length) {
 }
 
 // The GET exchange on an open connection; see ifc_get.
-int get_on(int fd, const ifc_endpoint *ep, const char *name, int name_len, char *reply,
+int get_on(int fd, const bounds &b, const char *name, int name_len, char *reply,
            int capacity) {
-  char header[kHeaderSize];
+  char header[IFC_HEADER_SIZE];
   memset(header, ' ', sizeof header);
-  memcpy(header, "GET", kVerbSize);
-  memcpy(header + kVerbSize, name, static_cast<size_t>(name_len));
-  int rc = send_all(fd, header, kHeaderSize, ep->timeout_ms);
+  memcpy(header, "GET", IFC_VERB_SIZE);
+  memcpy(header + IFC_VERB_SIZE, name, static_cast<size_t>(name_len));
+  int rc = send_all(fd, header, IFC_HEADER_SIZE, b);
   if (rc != 0) return rc;
 
-  char len_header[kLengthHeaderSize];
-  rc = recv_exact(fd, len_header, kLengthHeaderSize, ep->timeout_ms);
+  char len_header[IFC_LENGTH_HEADER_SIZE];
+  rc = recv_exact(fd, len_header, IFC_LENGTH_HEADER_SIZE, b);
   if (rc != 0) return rc;
   int length = 0;
   if (!parse_length_header(len_header, &length)) return IFC_EPROTO;
   if (length == -1) return IFC_EUNKNOWN;
-  if (length < 0 || length > kMaxPayload) return IFC_EPROTO;
+  if (length < 0 || length > IFC_MAX_PAYLOAD) return IFC_EPROTO;
 
   // A reply too long for the caller is still read to its end, block by
   // block through a scratch buffer, so the server finishes normally.
   const int room = capacity - 1;
-  char scratch[kBlockSize];
+  char scratch[IFC_BLOCK_SIZE];
   for (int got = 0; got < length;) {
-    rc = send_all(fd, "NEXT", kTokenSize, ep->timeout_ms);
+    rc = send_all(fd, "NEXT", IFC_TOKEN_SIZE, b);
     if (rc != 0) return rc;
-    const int block = length - got < kBlockSize ? length - got : kBlockSize;
+    const int block = length - got < IFC_BLOCK_SIZE ? length - got : IFC_BLOCK_SIZE;
     if (got + block <= room) {
-      rc = recv_exact(fd, reply + got, block, ep->timeout_ms);
+      rc = recv_exact(fd, reply + got, block, b);
     } else {
-      rc = recv_exact(fd, scratch, block, ep->timeout_ms);
+      rc = recv_exact(fd, scratch, block, b);
       if (rc == 0 && got < room)
         memcpy(reply + got, scratch, static_cast<size_t>(room - got));
     }
@@ -251,13 +265,6 @@ int get_on(int fd, const ifc_endpoint *ep, const char *name, int name_len, char 
   reply[length] = '\0';
   return length;
 }
-
-// A payload given as pieces that follow one another, so that name, NUL and
-// text need not be copied into one buffer.
-struct piece {
-  const char *data;
-  int size;
-};
 
 // Copies n bytes from offset on of the pieces' concatenation into out.
 void gather(const piece *pieces, int count, int offset, char *out, int n) {
@@ -279,20 +286,20 @@ enum token { kNext, kErr, kFin };
 
 // Reads one server token: "FIN" is one byte shorter than "NEXT" and "ERR!",
 // so the first three bytes tell whether a fourth follows.
-int read_token(int fd, int timeout_ms, token *t) {
-  char b[kTokenSize];
-  int rc = recv_exact(fd, b, kFinSize, timeout_ms);
+int read_token(int fd, const bounds &b, token *t) {
+  char t_bytes[IFC_TOKEN_SIZE];
+  int rc = recv_exact(fd, t_bytes, IFC_FIN_SIZE, b);
   if (rc != 0) return rc;
-  if (memcmp(b, "FIN", kFinSize) == 0) {
+  if (memcmp(t_bytes, "FIN", IFC_FIN_SIZE) == 0) {
     *t = kFin;
     return 0;
   }
-  if (memcmp(b, "NEX", 3) != 0 && memcmp(b, "ERR", 3) != 0) return IFC_EPROTO;
-  rc = recv_exact(fd, b + kFinSize, 1, timeout_ms);
+  if (memcmp(t_bytes, "NEX", 3) != 0 && memcmp(t_bytes, "ERR", 3) != 0) return IFC_EPROTO;
+  rc = recv_exact(fd, t_bytes + IFC_FIN_SIZE, 1, b);
   if (rc != 0) return rc;
-  if (memcmp(b, "NEXT", kTokenSize) == 0) {
+  if (memcmp(t_bytes, "NEXT", IFC_TOKEN_SIZE) == 0) {
     *t = kNext;
-  } else if (memcmp(b, "ERR!", kTokenSize) == 0) {
+  } else if (memcmp(t_bytes, "ERR!", IFC_TOKEN_SIZE) == 0) {
     *t = kErr;
   } else {
     return IFC_EPROTO;
@@ -301,9 +308,9 @@ int read_token(int fd, int timeout_ms, token *t) {
 }
 
 // The server closes once the command behind "FIN" has run: waits for that,
-// at most timeout_ms. A reset counts as the close; any byte is a fault.
-int wait_for_close(int fd, int timeout_ms) {
-  const long long deadline = deadline_after(timeout_ms);
+// within one wait. A reset counts as the close; any byte is a fault.
+int wait_for_close(int fd, const bounds &b) {
+  const long long deadline = wait_until(b);
   for (;;) {
     const int w = wait_ready(fd, POLLIN, deadline);
     if (w != 0) return w;
@@ -318,39 +325,40 @@ int wait_for_close(int fd, int timeout_ms) {
 
 // The PUT exchange on an open connection: a block goes out only after the
 // server's "NEXT".
-int put_on(int fd, const ifc_endpoint *ep, const piece *pieces, int count, int total) {
-  char header[kHeaderSize + 1];
-  snprintf(header, sizeof header, "PUT%-*d", kCommandFieldSize, total);
-  int rc = send_all(fd, header, kHeaderSize, ep->timeout_ms);
+int put_on(int fd, const bounds &b, const piece *pieces, int count, int total) {
+  char header[IFC_HEADER_SIZE + 1];
+  snprintf(header, sizeof header, "PUT%-*d", IFC_NAME_MAX, total);
+  int rc = send_all(fd, header, IFC_HEADER_SIZE, b);
   if (rc != 0) return rc;
-  char block[kBlockSize];
+  char block[IFC_BLOCK_SIZE];
   token t;
   for (int sent = 0; sent < total;) {
-    rc = read_token(fd, ep->timeout_ms, &t);
+    rc = read_token(fd, b, &t);
     if (rc != 0) return rc;
     if (t == kErr) return IFC_EREFUSED;
     if (t != kNext) return IFC_EPROTO;
-    const int n = total - sent < kBlockSize ? total - sent : kBlockSize;
+    const int n = total - sent < IFC_BLOCK_SIZE ? total - sent : IFC_BLOCK_SIZE;
     gather(pieces, count, sent, block, n);
-    rc = send_all(fd, block, n, ep->timeout_ms);
+    rc = send_all(fd, block, n, b);
     if (rc != 0) return rc;
     sent += n;
   }
-  rc = read_token(fd, ep->timeout_ms, &t);
+  rc = read_token(fd, b, &t);
   if (rc != 0) return rc;
   if (t == kErr) return IFC_EREFUSED;
   if (t != kFin) return IFC_EPROTO;
-  return wait_for_close(fd, ep->timeout_ms);
+  return wait_for_close(fd, b);
 }
 
-int put_pieces(const ifc_endpoint *ep, const piece *pieces, int count) {
+int put_pieces(const ifc_endpoint *ep, const piece *pieces, int count, long long end) {
   long long total = 0;
   for (int i = 0; i < count; ++i) total += pieces[i].size;
-  if (total > kMaxPayload) return IFC_EUSAGE;
+  if (total > IFC_MAX_PAYLOAD) return IFC_EUSAGE;
+  const bounds b = {ep->timeout_ms, end};
   int fd = -1;
-  int rc = open_connection(ep, &fd);
+  int rc = open_connection(ep, b, &fd);
   if (rc != 0) return rc;
-  rc = put_on(fd, ep, pieces, count, static_cast<int>(total));
+  rc = put_on(fd, b, pieces, count, static_cast<int>(total));
   close_keep_errno(fd);
   return rc;
 }
@@ -375,7 +383,7 @@ int ifc_endpoint_init(ifc_endpoint *ep) {
   if (ep == nullptr) return IFC_EUSAGE;
   memset(ep, 0, sizeof *ep);
   memcpy(ep->host, "127.0.0.1", sizeof "127.0.0.1");
-  ep->port = kServerPort;
+  ep->port = IFC_PORT;
   ep->timeout_ms = kDefaultTimeoutMs;
   int rc = IFC_OK;
   const char *host = getenv("IFCSIM_HOST");
@@ -404,40 +412,76 @@ int ifc_endpoint_init(ifc_endpoint *ep) {
       rc = IFC_ESETTING;
     }
   }
+  const char *deadline = getenv("IFCSIM_DEADLINE_MS");
+  if (deadline != nullptr) {
+    if (parse_setting(deadline, 1, kLargestTimeoutMs, &v)) {
+      ep->deadline_ms = static_cast<int>(v);
+    } else {
+      rc = IFC_ESETTING;
+    }
+  }
   return rc;
 }
 
-int ifc_get(const ifc_endpoint *ep, const char *name, char *reply, int capacity) {
+namespace ifcsim_lib {
+
+long long call_deadline(const ifc_endpoint *ep) {
+  if (ep == nullptr) return 0;
+  const long long ms = ep->deadline_ms > 0
+                           ? ep->deadline_ms
+                           : static_cast<long long>(ep->timeout_ms) * kWaitsPerCall;
+  return now_us() + ms * 1000;
+}
+
+int get_until(const ifc_endpoint *ep, const char *name, char *reply, int capacity,
+              long long deadline) {
   if (reply == nullptr || capacity < 1) return IFC_EUSAGE;
   reply[0] = '\0';
   if (name == nullptr || !endpoint_usable(ep)) return IFC_EUSAGE;
-  const size_t name_len = strnlen(name, kCommandFieldSize + 1);
-  if (name_len > static_cast<size_t>(kCommandFieldSize)) return IFC_EUSAGE;
+  const size_t name_len = strnlen(name, IFC_NAME_MAX + 1);
+  if (name_len > static_cast<size_t>(IFC_NAME_MAX)) return IFC_EUSAGE;
+  const bounds b = {ep->timeout_ms, deadline};
   int fd = -1;
-  int rc = open_connection(ep, &fd);
+  int rc = open_connection(ep, b, &fd);
   if (rc != 0) return rc;
-  rc = get_on(fd, ep, name, static_cast<int>(name_len), reply, capacity);
+  rc = get_on(fd, b, name, static_cast<int>(name_len), reply, capacity);
   close_keep_errno(fd);
   if (rc < 0 && rc != IFC_ETOOBIG) reply[0] = '\0';
   return rc;
 }
 
+int put_until(const ifc_endpoint *ep, const char *name, const piece *text, int count,
+              long long deadline) {
+  if (name == nullptr || count < 0 || count > kMaxTextPieces || !endpoint_usable(ep))
+    return IFC_EUSAGE;
+  const size_t name_len = strnlen(name, IFC_NAME_MAX + 1);
+  if (name_len == 0 || name_len > static_cast<size_t>(IFC_NAME_MAX)) return IFC_EUSAGE;
+  piece pieces[2 + kMaxTextPieces] = {{name, static_cast<int>(name_len)}, {"", 1}};
+  for (int i = 0; i < count; ++i) {
+    if (text[i].size < 0 || (text[i].data == nullptr && text[i].size > 0))
+      return IFC_EUSAGE;
+    pieces[2 + i] = text[i];
+  }
+  return put_pieces(ep, pieces, 2 + count, deadline);
+}
+
+}  // namespace ifcsim_lib
+
+int ifc_get(const ifc_endpoint *ep, const char *name, char *reply, int capacity) {
+  return ifcsim_lib::get_until(ep, name, reply, capacity, ifcsim_lib::call_deadline(ep));
+}
+
 int ifc_put(const ifc_endpoint *ep, const char *name, const char *text, int length) {
-  if (name == nullptr || length < 0 || (text == nullptr && length > 0) ||
-      !endpoint_usable(ep))
-    return IFC_EUSAGE;
-  const size_t name_len = strnlen(name, kCommandFieldSize + 1);
-  if (name_len == 0 || name_len > static_cast<size_t>(kCommandFieldSize))
-    return IFC_EUSAGE;
-  const piece pieces[] = {{name, static_cast<int>(name_len)}, {"", 1}, {text, length}};
-  return put_pieces(ep, pieces, 3);
+  if (ep == nullptr || length < 0) return IFC_EUSAGE;
+  const piece t = {text, length};
+  return ifcsim_lib::put_until(ep, name, &t, 1, ifcsim_lib::call_deadline(ep));
 }
 
 int ifc_put_payload(const ifc_endpoint *ep, const char *payload, int length) {
   if (length < 0 || (payload == nullptr && length > 0) || !endpoint_usable(ep))
     return IFC_EUSAGE;
   const piece pieces[] = {{payload, length}};
-  return put_pieces(ep, pieces, 1);
+  return put_pieces(ep, pieces, 1, ifcsim_lib::call_deadline(ep));
 }
 
 const char *ifc_strerror(int code) {
@@ -467,6 +511,12 @@ const char *ifc_strerror(int code) {
       return "unexpected form";
     case IFC_EMISSING:
       return "not found";
+    case IFC_ENOTTAKEN:
+      return "not taken by the controller";
+    case IFC_ENOTNUMBER:
+      return "not a number";
+    case IFC_ERANGE:
+      return "out of range";
   }
   return "unknown error";
 }

@@ -1,77 +1,34 @@
-/* Client side of the protocol, for CGI programs: one request per connection,
- * every wait bounded. Part of the support library: this header compiles as C
- * and C++. No function allocates memory (a host name that is not an address
- * literal is resolved with getaddrinfo), keeps state between calls or raises
- * SIGPIPE, so two threads may each make requests. */
-#ifndef IFCSIM_LIB_CLIENT_HPP
-#define IFCSIM_LIB_CLIENT_HPP
+// The client's requests under a deadline the caller gives, for the
+// library's other modules: a call that makes two requests (a change and its
+// read-back) holds one deadline across both. Not installed; hidden in the
+// shared library.
+#pragma once
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "ifcsim/lib_client.h"
 
-/* Where the server is, and how long any single wait may last. */
-typedef struct ifc_endpoint {
-  char host[256]; /* IPv4 or IPv6 address or host name */
-  unsigned short port;
-  int timeout_ms; /* bound of every single wait: connect, each read, each write */
-} ifc_endpoint;
+#pragma GCC visibility push(hidden)
+namespace ifcsim_lib {
 
-/* Results. 0 or more is success; each failure has its own negative code. */
-#define IFC_OK 0
-#define IFC_EUNKNOWN (-1)  /* GET: the server knows no command of that name */
-#define IFC_ECONNECT (-2)  /* cannot connect: refused, unresolvable, or too slow */
-#define IFC_ETIMEOUT (-3)  /* a wait ran out on an open connection */
-#define IFC_ECLOSED (-4)   /* the server closed before the exchange was complete */
-#define IFC_EPROTO (-5)    /* the server sent something the protocol does not allow */
-#define IFC_EREFUSED (-6)  /* the server answered "ERR!" */
-#define IFC_ETOOBIG (-7)   /* the result does not fit the caller's buffer */
-#define IFC_EUSAGE (-8)    /* wrong usage: name over 20 characters, null pointer, ... */
-#define IFC_ESETTING (-9)  /* IFCSIM_HOST, IFCSIM_PORT or IFCSIM_TIMEOUT_MS is invalid */
-#define IFC_ESYSTEM (-10)  /* another system error; errno tells which */
-#define IFC_EFORM (-11)    /* a text does not have the expected form */
-#define IFC_EMISSING (-12) /* the asked-for key or field is not there */
+// The deadline of a call that starts now, on the clock the waits use: the
+// endpoint's deadline_ms, or three times its timeout_ms when that is 0.
+long long call_deadline(const ifc_endpoint *ep);
 
-/* 127.0.0.1, 9000, 5000 ms, then IFCSIM_HOST, IFCSIM_PORT (1..65535) and
- * IFCSIM_TIMEOUT_MS (1..3600000) from the environment where set. Returns 0,
- * or IFC_ESETTING when a variable holds no valid setting (that field keeps
- * its default), or IFC_EUSAGE for a null pointer. */
-int ifc_endpoint_init(ifc_endpoint *ep);
+// ifc_get, bounded by deadline as well as by each single wait.
+int get_until(const ifc_endpoint *ep, const char *name, char *reply, int capacity,
+              long long deadline);
 
-/* For both requests: an endpoint with an empty or unterminated host, port 0
- * or a timeout below 1 ms is IFC_EUSAGE. After IFC_ECONNECT and IFC_ESYSTEM,
- * errno tells the cause: ETIMEDOUT when no connection came in time, ENXIO
- * when the host name cannot be resolved, else the error of the call that
- * failed (ECONNREFUSED, EMFILE, ...). */
+// Bytes that follow one another in a payload, so that nothing need be
+// copied into one buffer.
+struct piece {
+  const char *data;
+  int size;
+};
+inline constexpr int kMaxTextPieces = 4;
 
-/* GET: the reply into reply[0..capacity), NUL-terminated. Returns its length
- * (0 or more), IFC_EUNKNOWN when the server does not know the name (its
- * "LEN-000000001"), or another negative code (reply then holds ""). A reply
- * that does not fit is still read to its end: IFC_ETOOBIG, with its first
- * capacity - 1 bytes in reply. IFC_EUSAGE for a name over 20 characters, a
- * null pointer, or a capacity below 1. */
-int ifc_get(const ifc_endpoint *ep, const char *name, char *reply, int capacity);
+// ifc_put of a text made of text[0..count), at most kMaxTextPieces, bounded
+// by deadline as well as by each single wait.
+int put_until(const ifc_endpoint *ep, const char *name, const piece *text, int count,
+              long long deadline);
 
-/* PUT of name, a NUL and text[0..length). Returns 0 once "FIN" came and the
- * server closed (the command has then run), or a negative code: IFC_EUSAGE
- * when name is empty or longer than 20 characters, or the payload longer than
- * the 256000 bytes the server takes, a negative length or a null pointer
- * (text may be null when length is 0); IFC_ETIMEOUT also when "FIN" came
- * but the server did not close in time; IFC_EPROTO when it sent anything
- * after "FIN". */
-int ifc_put(const ifc_endpoint *ep, const char *name, const char *text, int length);
-
-/* PUT of exactly payload[0..length), for a payload built by the caller (name,
- * NUL and text in one buffer). Results as ifc_put; IFC_EUSAGE only for a
- * length outside 0..256000 or a null pointer. */
-int ifc_put_payload(const ifc_endpoint *ep, const char *payload, int length);
-
-/* A short fixed text for a code ("cannot connect", "timed out", ...); never
- * null, also for codes it does not know. */
-const char *ifc_strerror(int code);
-
-#ifdef __cplusplus
-}
-#endif
-
-#endif /* IFCSIM_LIB_CLIENT_HPP */
+}  // namespace ifcsim_lib
+#pragma GCC visibility pop

@@ -1,12 +1,10 @@
-#include "lib/lib_form.hpp"
+#include "ifcsim/lib_form.h"
 
 #include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
-
-#include "lib/lib_client.hpp"
 
 // Only the C library is used here, and nothing is allocated: a CGI program
 // written in C links this module without the C++ runtime.
@@ -78,6 +76,57 @@ int decode_value(const char *s, const char *end, char *out, int capacity) {
   return n;
 }
 
+// Finds the first field of form[0..length) whose name decodes to name: its
+// value is [*value, *value_end), still encoded.
+bool find_field(const char *form, int length, const char *name, const char **value,
+                const char **value_end) {
+  const char *end = form + length;
+  for (const char *field = form; field < end;) {
+    const char *amp = static_cast<const char *>(memchr(field, '&', end - field));
+    const char *field_end = amp != nullptr ? amp : end;
+    const char *eq = static_cast<const char *>(memchr(field, '=', field_end - field));
+    const char *name_end = eq != nullptr ? eq : field_end;
+    if (name_end > field && name_matches(field, name_end, name)) {
+      *value = eq != nullptr ? eq + 1 : field_end;
+      *value_end = field_end;
+      return true;
+    }
+    field = field_end + 1;
+  }
+  return false;
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// Reads [s, end) as a decimal integer with an optional sign and blanks
+// around it, decoding as it goes. Digits past the 32-bit range still make a
+// number, so that it is reported as out of range rather than as no number.
+int decode_int(const char *s, const char *end, int32_t min, int32_t max, int32_t *out) {
+  enum { kLead, kSign, kDigits, kTrail } state = kLead;
+  bool negative = false;
+  long long v = 0;
+  while (s < end) {
+    char c;
+    if (!decode_byte(&s, end, &c) || c == '\0') return IFC_EFORM;
+    if (is_blank(c) && state != kSign) {
+      if (state == kDigits) state = kTrail;
+    } else if (state == kLead && (c == '-' || c == '+')) {
+      negative = c == '-';
+      state = kSign;
+    } else if (state != kTrail && c >= '0' && c <= '9') {
+      state = kDigits;
+      if (v <= INT_MAX) v = v * 10 + (c - '0');
+    } else {
+      return IFC_ENOTNUMBER;
+    }
+  }
+  if (state != kDigits && state != kTrail) return IFC_ENOTNUMBER;
+  if (negative) v = -v;
+  if (v < min || v > max) return IFC_ERANGE;
+  *out = static_cast<int32_t>(v);
+  return 0;
+}
+
 // CONTENT_LENGTH as a count: digits only, at most INT_MAX.
 bool parse_length(const char *s, int *out) {
   long long v = 0;
@@ -97,19 +146,35 @@ int cgi_form_value(const char *form, int length, const char *name, char *out,
   if (form == nullptr || name == nullptr || out == nullptr || length < 0 || capacity < 1)
     return IFC_EUSAGE;
   out[0] = '\0';
-  const char *end = form + length;
-  for (const char *field = form; field < end;) {
-    const char *amp = static_cast<const char *>(memchr(field, '&', end - field));
-    const char *field_end = amp != nullptr ? amp : end;
-    const char *eq = static_cast<const char *>(memchr(field, '=', field_end - field));
-    const char *name_end = eq != nullptr ? eq : field_end;
-    if (name_end > field && name_matches(field, name_end, name)) {
-      const char *value = eq != nullptr ? eq + 1 : field_end;
-      return decode_value(value, field_end, out, capacity);
+  const char *value = nullptr;
+  const char *value_end = nullptr;
+  if (!find_field(form, length, name, &value, &value_end)) return IFC_EMISSING;
+  return decode_value(value, value_end, out, capacity);
+}
+
+int cgi_form_int(const char *form, int length, const char *name, int32_t min, int32_t max,
+                 int32_t *out) {
+  if (form == nullptr || name == nullptr || out == nullptr || length < 0 || min > max)
+    return IFC_EUSAGE;
+  const char *value = nullptr;
+  const char *value_end = nullptr;
+  if (!find_field(form, length, name, &value, &value_end)) return IFC_EMISSING;
+  return decode_int(value, value_end, min, max, out);
+}
+
+int cgi_form_ints(const char *form, int length, const cgi_int_field *fields, int count,
+                  int32_t *values, int *bad) {
+  if (bad != nullptr) *bad = -1;
+  if (fields == nullptr || values == nullptr || count < 0) return IFC_EUSAGE;
+  for (int i = 0; i < count; ++i) {
+    const int rc = cgi_form_int(form, length, fields[i].name, fields[i].min,
+                                fields[i].max, &values[i]);
+    if (rc != 0) {
+      if (bad != nullptr) *bad = i;
+      return rc;
     }
-    field = field_end + 1;
   }
-  return IFC_EMISSING;
+  return 0;
 }
 
 int cgi_form_next(const char *form, int length, int *pos, char *name, int name_capacity,
@@ -162,7 +227,7 @@ int cgi_read_body(char *body, int capacity) {
   return length;
 }
 
-int html_escape(const char *text, char *out, int capacity) {
+int cgi_html_escape(const char *text, char *out, int capacity) {
   if (text == nullptr || out == nullptr || capacity < 1) return IFC_EUSAGE;
   int n = 0;
   for (const char *s = text; *s != '\0'; ++s) {
@@ -198,4 +263,8 @@ int html_escape(const char *text, char *out, int capacity) {
   }
   out[n] = '\0';
   return n;
+}
+
+int html_escape(const char *text, char *out, int capacity) {
+  return cgi_html_escape(text, out, capacity);
 }

@@ -1,4 +1,4 @@
-#include "lib/lib_fp.hpp"
+#include "ifcsim/lib_fp.h"
 
 #include <string.h>
 

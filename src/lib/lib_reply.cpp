@@ -1,8 +1,6 @@
-#include "lib/lib_reply.hpp"
+#include "ifcsim/lib_reply.h"
 
 #include <string.h>
-
-#include "lib/lib_client.hpp"
 
 // Readers that accept exactly what the server writes and nothing else: a
 // reply that differs in any byte is reported, never half read. Each works on

@@ -4,14 +4,14 @@
 set(pagetest_binary_dir ${CMAKE_CURRENT_BINARY_DIR}/pagetest)
 
 # The runner copies the set files by name; the names have their home in the
-# server's configuration.
-set(pagetest_config ${CMAKE_CURRENT_SOURCE_DIR}/ifcsim_config.hpp)
+# protocol's header.
+set(pagetest_config ${PROJECT_SOURCE_DIR}/include/ifcsim/ifcsim_protocol.h)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${pagetest_config})
 file(STRINGS ${pagetest_config} pagetest_lines
-     REGEX "^inline constexpr char k[A-Za-z]+SetFile\\[\\] = \"[^\"]+\";$")
+     REGEX "^#define IFC_[A-Z]+_FILE \"[^\"]+\\.set\"")
 set(RUN_SET_FILES)
 foreach(line IN LISTS pagetest_lines)
-  string(REGEX REPLACE ".*= \"([^\"]+)\";$" "\\1" name "${line}")
+  string(REGEX REPLACE "^#define IFC_[A-Z]+_FILE \"([^\"]+)\".*" "\\1" name "${line}")
   list(APPEND RUN_SET_FILES ${name})
 endforeach()
 if(NOT RUN_SET_FILES)

@@ -1,4 +1,4 @@
-#include "store/lib_data2.hpp"
+#include "ifcsim/lib_data2.h"
 
 // This module is linked by C programs: C library only, no exceptions, no
 // allocation, nothing that needs the C++ runtime.

@@ -6,9 +6,10 @@
 #include <cstring>
 
 #include "dispatch/sim_main.hpp"
+#include "ifcsim/ifcsim_protocol.h"
+#include "ifcsim/lib_data2.h"
+#include "ifcsim/lib_fp.h"
 #include "ifcsim_config.hpp"
-#include "lib/lib_fp.hpp"
-#include "store/lib_data2.hpp"
 
 namespace {
 
@@ -144,68 +145,11 @@ constexpr i4_record i4_init[kValveRecords] = {
     rec("VAL_1st_apc_drop_MPA", 0, -10, 0, "g5", 3),
     i4_record{},
 };
-static_assert(sizeof(i4_init) == 8960);
+static_assert(sizeof(i4_init) == IFC_VALVE_FILE_SIZE);
 
 // The extra all-zero record is never loaded or saved: it ends every lookup
 // within the array even when the file's image holds no terminator.
 i4_record i4[kValveRecords + 1];
-
-// Which valve record each on/off item shows; the empty row ends the table.
-struct cj_entry {
-  const char *record_name;
-  const char *item_name;
-};
-
-// clang-format off
-const cj_entry cj[46] = {
-    {"VAL_pin_open", "pin_on"},
-    {"VAL_abs_on", "abs_on"},
-    {"VAL_abs_off", "abs_off"},
-    {"VAL_main_on", "main_on"},
-    {"VAL_main_off", "main_off"},
-    {"VAL_tandem_on", "tandem_on"},
-    {"VAL_tandem_off", "tandem_off"},
-    {"VAL_stretch_on", "stretch_on"},
-    {"VAL_stretch_off", "stretch_off"},
-    {"VAL_sub1_on", "sub1_on"},
-    {"VAL_sub1_off", "sub1_off"},
-    {"VAL_sub2_on", "sub2_on"},
-    {"VAL_sub2_off", "sub2_off"},
-    {"VAL_sub3_on", "sub3_on"},
-    {"VAL_sub3_off", "sub3_off"},
-    {"VAL_sub4_on", "sub4_on"},
-    {"VAL_sub4_off", "sub4_off"},
-    {"VAL_sub5_on", "sub5_on"},
-    {"VAL_sub5_off", "sub5_off"},
-    {"VAL_sub6_on", "sub6_on"},
-    {"VAL_sub6_off", "sub6_off"},
-    {"VAL_sub7_on", "sub7_on"},
-    {"VAL_sub7_off", "sub7_off"},
-    {"VAL_sub8_on", "sub8_on"},
-    {"VAL_sub8_off", "sub8_off"},
-    {"VAL_sub9_on", "sub9_on"},
-    {"VAL_sub9_off", "sub9_off"},
-    {"VAL_sub10_on", "sub10_on"},
-    {"VAL_sub10_off", "sub10_off"},
-    {"VAL_sub11_on", "sub11_on"},
-    {"VAL_sub11_off", "sub11_off"},
-    {"VAL_sub12_on", "sub12_on"},
-    {"VAL_sub12_off", "sub12_off"},
-    {"VAL_sub13_on", "sub13_on"},
-    {"VAL_sub13_off", "sub13_off"},
-    {"VAL_sub14_on", "sub14_on"},
-    {"VAL_sub14_off", "sub14_off"},
-    {"VAL_sub15_on", "sub15_on"},
-    {"VAL_sub15_off", "sub15_off"},
-    {"VAL_sub16_on", "sub16_on"},
-    {"VAL_sub16_off", "sub16_off"},
-    {"VAL_sub17_on", "sub17_on"},
-    {"VAL_sub17_off", "sub17_off"},
-    {"VAL_sub18_on", "sub18_on"},
-    {"VAL_sub18_off", "sub18_off"},
-    {"", ""},
-};
-// clang-format on
 
 bool valid_index(int index) { return index >= 0 && index <= 6; }
 
@@ -223,11 +167,12 @@ std::int32_t value_to_int(const char *text) {
 
 int get_on_off(char *buf, int colour) {
   int len = std::snprintf(buf, kMaxPayload, "ATC_TO_DELAY:%d ", 0);
-  for (const cj_entry *e = cj; e->record_name[0] != '\0'; ++e) {
+  for (int i = 0; i < IFC_VALVES; ++i) {
     // A record that a foreign set file lacks shows as 0.
+    const ifc_item *e = ifc_valve_item(i);
     std::int32_t value = 0;
-    VfpRead(e->record_name, &value, colour);
-    len += std::snprintf(buf + len, kMaxPayload - len, "%s:%d ", e->item_name,
+    VfpRead(e->record, &value, colour);
+    len += std::snprintf(buf + len, kMaxPayload - len, "%s:%d ", e->name,
                          static_cast<int>(value));
   }
   return len;
@@ -239,12 +184,8 @@ int set_on_off(char *data, int len, int colour) {
   data[len] = '\0';
   line2matrix2(data);
   for (int k = 0; k < L2M2_ROWS && l2m2[k].key[0] != '\0'; ++k) {
-    for (const cj_entry *e = cj; e->record_name[0] != '\0'; ++e) {
-      if (std::strcmp(e->item_name, l2m2[k].key) == 0) {
-        VfpWrite(e->record_name, value_to_int(l2m2[k].value), colour);
-        break;
-      }
-    }
+    const ifc_item *e = ifc_valve_item(ifc_valve_find(l2m2[k].key));
+    if (e != nullptr) VfpWrite(e->record, value_to_int(l2m2[k].value), colour);
   }
   return 0;
 }
@@ -268,11 +209,6 @@ int VfpWrite(const char *name, std::int32_t value, int index) {
   int result = valid_index(index) ? fp_main_write(name, value, index, i4) : -1;
   if (!keep_file) hfp_save_data2(kValveSetFile, i4, kValveTableSize);
   return result;
-}
-
-const char *vfp_on_off_item_name(int i) {
-  constexpr int count = sizeof cj / sizeof cj[0] - 1;  // without the end row
-  return i >= 0 && i < count ? cj[i].item_name : nullptr;
 }
 
 int IFC_get_on_off_1(char *buf) { return get_on_off(buf, 1); }

@@ -22,10 +22,6 @@ int VfpRead(const char *name, std::int32_t *out, int index);
 // Returns 0, or -1 as for VfpRead.
 int VfpWrite(const char *name, std::int32_t value, int index);
 
-// The item names of the on/off commands, in reply order, for clients that
-// check a text before sending it; nullptr for an index past the last.
-const char *vfp_on_off_item_name(int i);
-
 // GET handlers: "ATC_TO_DELAY:0 " and "item:value " for the 45 valve items of
 // the colour number at the end of the name; return the reply's length.
 int IFC_get_on_off_1(char *buf);

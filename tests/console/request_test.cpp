@@ -1,4 +1,4 @@
-// Where a change may come from, and the numbers the pages take.
+// Where a change may come from.
 #include "console/request.hpp"
 
 #include <gtest/gtest.h>
@@ -52,29 +52,6 @@ TEST(ConsoleKnownHost, AddressesLocalhostAndListedNames) {
   // clang-format on
   for (const auto &c : cases)
     EXPECT_EQ(known_host(c.host, c.allowed), c.expected) << c.name;
-}
-
-TEST(ConsoleParseInt32, DecimalNumbersThatFit) {
-  // clang-format off
-  static const struct {
-    const char *text;
-    number_error error;
-    int32_t value;
-  } cases[] = {
-      {" -17 ", number_error::none, -17},    {"+5", number_error::none, 5},
-      {"2147483647", number_error::none, INT32_MAX},
-      {"-2147483648", number_error::none, INT32_MIN},
-      {"99999999999999999999999", number_error::too_big, 0},
-      {"  ", number_error::empty, 0},        {"-", number_error::not_a_number, 0},
-      {"1.5", number_error::not_a_number, 0}, {"0x10", number_error::not_a_number, 0},
-      {"1 2", number_error::not_a_number, 0},
-  };
-  // clang-format on
-  for (const auto &c : cases) {
-    int32_t v = 0;
-    EXPECT_EQ(parse_int32(c.text, &v), c.error) << c.text;
-    EXPECT_EQ(v, c.value) << c.text;
-  }
 }
 
 }  // namespace

@@ -29,6 +29,6 @@ def cgi(*args):
 
 def test_a_change_shows_on_the_page(controller):
     assert "<tr><td>main_on</td><td>90</td></tr>\n" in cgi("--body", PAGE)
-    assert cgi("--status", PAGE, "item=main_on&value=95") == "200\n"
+    assert cgi("--status", PAGE, "item=main_on&value=95") == "303\n"
     assert "<tr><td>main_on</td><td>95</td></tr>\n" in cgi("--body", PAGE)
     assert os.path.getsize(os.path.join(controller, "valve_fp.set")) == 8960

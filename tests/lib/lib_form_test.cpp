@@ -1,15 +1,17 @@
 // Form fields, the request body and HTML escaping, into caller buffers.
-#include "lib/lib_form.hpp"
+#include "ifcsim/lib_form.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "lib/lib_client.hpp"
+#include "ifcsim/ifcsim_errors.h"
 
 namespace {
 
@@ -72,8 +74,10 @@ TEST(LibForm, HtmlEscapingFitsTheBufferOrWritesNothing) {
   };
   for (const auto &c : cases) {
     std::string out(static_cast<size_t>(c.capacity), 'x');
-    EXPECT_EQ(html_escape(c.text, out.data(), c.capacity), c.rc) << c.name;
+    EXPECT_EQ(cgi_html_escape(c.text, out.data(), c.capacity), c.rc) << c.name;
     EXPECT_STREQ(out.c_str(), c.out) << c.name;
+    EXPECT_EQ(html_escape(c.text, out.data(), c.capacity), c.rc)
+        << c.name << " (old name)";
   }
 }
 
@@ -118,6 +122,48 @@ TEST(LibForm, BodyOfContentLengthBytes) {
   unsetenv("CONTENT_LENGTH");
 }
 
+// A number field: what a page reads, and the three ways it can be wrong.
+TEST(LibForm, NumberFieldIsCheckedAgainstItsRange) {
+  static const struct {
+    const char *name, *form, *field;
+    int32_t min, max;
+    int rc;
+    int32_t value;  // -7 when untouched
+  } cases[] = {
+      {"in range", "to=95&tw=250", "tw", 0, 359, 0, 250},
+      {"the upper bound", "to=359", "to", 0, 359, 0, 359},
+      {"sign and blanks, encoded", "to=+%2B95%09+", "to", 0, 359, 0, 95},
+      {"negative", "to=-5", "to", -10, 10, 0, -5},
+      {"the 32-bit ends", "to=-2147483648", "to", INT32_MIN, INT32_MAX, 0, INT32_MIN},
+      {"missing", "tw=1", "to", 0, 359, IFC_EMISSING, -7},
+      {"empty", "to=", "to", 0, 359, IFC_ENOTNUMBER, -7},
+      {"a sign alone", "to=-", "to", -9, 9, IFC_ENOTNUMBER, -7},
+      {"letters behind the digits", "to=95x", "to", 0, 359, IFC_ENOTNUMBER, -7},
+      {"a blank inside", "to=9+5", "to", 0, 359, IFC_ENOTNUMBER, -7},
+      {"above the range", "to=360", "to", 0, 359, IFC_ERANGE, -7},
+      {"below the range", "to=-1", "to", 0, 359, IFC_ERANGE, -7},
+      {"beyond 32 bits", "to=99999999999999999999", "to", INT32_MIN, INT32_MAX,
+       IFC_ERANGE, -7},
+      {"bad escape", "to=9%2", "to", 0, 359, IFC_EFORM, -7},
+      {"range upside down", "to=1", "to", 5, 4, IFC_EUSAGE, -7},
+  };
+  for (const auto &c : cases) {
+    int32_t v = -7;
+    const int len = static_cast<int>(std::strlen(c.form));
+    EXPECT_EQ(cgi_form_int(c.form, len, c.field, c.min, c.max, &v), c.rc) << c.name;
+    EXPECT_EQ(v, c.value) << c.name;
+  }
+  static const cgi_int_field fields[] = {{"to", 0, 359}, {"tw", 0, 359}};
+  int32_t values[2] = {-7, -7};
+  int bad = 9;
+  EXPECT_EQ(cgi_form_ints("tw=2&to=1&x=y", 13, fields, 2, values, &bad), 0);
+  EXPECT_EQ(bad, -1);
+  EXPECT_EQ(values[0], 1);
+  EXPECT_EQ(values[1], 2);
+  EXPECT_EQ(cgi_form_ints("to=1&tw=400", 11, fields, 2, values, &bad), IFC_ERANGE);
+  EXPECT_EQ(bad, 1);
+}
+
 TEST(LibForm, NullPointersAndNoRoomAreUsageErrors) {
   char out[4];
   const struct {
@@ -128,8 +174,8 @@ TEST(LibForm, NullPointersAndNoRoomAreUsageErrors) {
       {"no buffer", cgi_form_value("a=1", 3, "a", nullptr, 4)},
       {"no room", cgi_form_value("a=1", 3, "a", out, 0)},
       {"body into no room", cgi_read_body(out, 0)},
-      {"escape of nothing", html_escape(nullptr, out, 4)},
-      {"escape into no room", html_escape("a", out, 0)},
+      {"escape of nothing", cgi_html_escape(nullptr, out, 4)},
+      {"escape into no room", cgi_html_escape("a", out, 0)},
   };
   for (const auto &c : cases) EXPECT_EQ(c.rc, IFC_EUSAGE) << c.name;
 }

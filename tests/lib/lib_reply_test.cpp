@@ -1,6 +1,6 @@
 // The reply readers: exactly the server's forms, nothing past the reply's
 // length, nothing past the caller's storage.
-#include "lib/lib_reply.hpp"
+#include "ifcsim/lib_reply.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "lib/lib_client.hpp"
+#include "ifcsim/ifcsim_errors.h"
 
 namespace {
 

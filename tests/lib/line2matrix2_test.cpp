@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "lib/lib_fp.hpp"
+#include "ifcsim/lib_fp.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "lib/lib_fp.hpp"
+#include "ifcsim/lib_fp.h"
 #include "support/stdout_capture.hpp"
 
 using testing_support::run_in_child_capturing_stdout;

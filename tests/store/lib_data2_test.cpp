@@ -1,4 +1,4 @@
-#include "store/lib_data2.hpp"
+#include "ifcsim/lib_data2.h"
 
 #include <gtest/gtest.h>
 

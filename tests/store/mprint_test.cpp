@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "store/lib_data2.hpp"
+#include "ifcsim/lib_data2.h"
 #include "support/stdout_capture.hpp"
 #include "support/temp_dir.hpp"
 

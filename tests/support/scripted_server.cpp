@@ -42,7 +42,11 @@ void ScriptedServer::Step(const std::string &step) {
   if (step[0] == '<') {
     Read(std::stoul(step.substr(1)));
   } else if (step[0] == '>') {
-    send(fd_, step.data() + 1, step.size() - 1, MSG_NOSIGNAL);
+    // A client that has gone ends the script: a long one need not play on.
+    if (send(fd_, step.data() + 1, step.size() - 1, MSG_NOSIGNAL) < 0) {
+      close(fd_);
+      fd_ = -1;
+    }
   } else if (step[0] == '=') {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(step.substr(1))));
   } else if (step == ".") {

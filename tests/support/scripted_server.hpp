@@ -12,7 +12,8 @@ namespace testing_support {
 // Listens on an ephemeral port; a thread accepts one connection, runs the
 // steps on it and closes it, recording every byte the client sent. Steps:
 // "<N" reads N bytes (fewer on close or after 5 s of silence), ">TEXT" sends
-// TEXT, "=N" pauses N ms, "." waits for the client to close, "!" resets.
+// TEXT (a send that fails ends the script), "=N" pauses N ms, "." waits for
+// the client to close, "!" resets.
 class ScriptedServer {
  public:
   explicit ScriptedServer(std::vector<std::string> steps);

@@ -1,11 +1,14 @@
 /* Readers of the server's reply texts, so that a page does not parse them by
  * hand. Part of the support library: this header compiles as C and C++. None
  * reads past reply[length) (reply needs no terminator) or writes past the
- * caller's storage, and none keeps state. Codes as in lib_client.h. */
-#ifndef IFCSIM_LIB_REPLY_HPP
-#define IFCSIM_LIB_REPLY_HPP
+ * caller's storage, and none keeps state. Codes as in ifcsim_errors.h. */
+#ifndef IFCSIM_LIB_REPLY_H
+#define IFCSIM_LIB_REPLY_H
 
 #include <stdint.h>
+
+#include "ifcsim_errors.h"
+#include "ifcsim_protocol.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -34,7 +37,6 @@ int ifc_parse_pairs(const char *reply, int length, ifc_pair *pairs, int capacity
 int ifc_pair_value(const ifc_pair *pairs, int count, const char *key, int32_t *value);
 
 /* A histogram reply: five summary numbers, then one count per bin. */
-#define IFC_HIST_BINS 46
 typedef struct ifc_histogram {
   int32_t n1, n2; /* the two integers before the decimal */
   double decimal; /* the number written with two decimals */
@@ -66,4 +68,4 @@ int ifc_parse_hist_select(const char *reply, int length, ifc_hist_select *s);
 }
 #endif
 
-#endif /* IFCSIM_LIB_REPLY_HPP */
+#endif /* IFCSIM_LIB_REPLY_H */

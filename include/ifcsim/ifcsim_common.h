@@ -1,6 +1,5 @@
 /* What the public headers of the support library share. Part of the
- * support library: compiles as C and C++. Unlike the other headers it keeps
- * its name when installed, since they include it by that name. */
+ * support library: compiles as C and C++. */
 #ifndef IFCSIM_COMMON_H
 #define IFCSIM_COMMON_H
 

@@ -1,8 +1,12 @@
 /* Page input and HTML escaping for CGI programs. Part of the support
  * library: this header compiles as C and C++. No function allocates or keeps
- * state. Codes as in lib_client.h. */
-#ifndef IFCSIM_LIB_FORM_HPP
-#define IFCSIM_LIB_FORM_HPP
+ * state. Codes as in ifcsim_errors.h. */
+#ifndef IFCSIM_LIB_FORM_H
+#define IFCSIM_LIB_FORM_H
+
+#include <stdint.h>
+
+#include "ifcsim_errors.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -19,6 +23,30 @@ extern "C" {
  * negative length or a capacity below 1. On failure out holds "". */
 int cgi_form_value(const char *form, int length, const char *name, char *out,
                    int capacity);
+
+/* The value of field name in form[0..length), decoded as cgi_form_value
+ * decodes, as a decimal integer from min to max into *out: blanks, an
+ * optional sign, digits, blanks. Returns 0; IFC_EMISSING when no field has
+ * that name, IFC_ENOTNUMBER when its value is empty or no such number,
+ * IFC_ERANGE when it is a number outside min..max (also one beyond 32
+ * bits), IFC_EFORM for a malformed escape, IFC_EUSAGE for a null pointer, a
+ * negative length or min above max. *out is changed only on success. */
+int cgi_form_int(const char *form, int length, const char *name, int32_t min, int32_t max,
+                 int32_t *out);
+
+/* A number field of a form, declared once as data. */
+typedef struct cgi_int_field {
+  const char *name;
+  int32_t min;
+  int32_t max;
+} cgi_int_field;
+
+/* cgi_form_int for each of fields[0..count), into values[i]. Returns 0 when
+ * every one is good; else the code of the first that is not, with *bad its
+ * index (bad may be null; it is -1 on success). Fields of the form that the
+ * table does not name are not looked at. */
+int cgi_form_ints(const char *form, int length, const cgi_int_field *fields, int count,
+                  int32_t *values, int *bad);
 
 /* Walks the fields of form[0..length) in order, so that a program can
  * refuse fields it does not know. The field that starts at *pos (0 for the
@@ -48,10 +76,13 @@ int cgi_read_body(char *body, int capacity);
  * out[0..capacity), NUL-terminated; text and out must not overlap. Returns
  * the length written, IFC_ETOOBIG (out then holds "") when it does not fit,
  * or IFC_EUSAGE for a null pointer or a capacity below 1. */
+int cgi_html_escape(const char *text, char *out, int capacity);
+
+/* The former name of cgi_html_escape, kept for the programs that use it. */
 int html_escape(const char *text, char *out, int capacity);
 
 #ifdef __cplusplus
 }
 #endif
 
-#endif /* IFCSIM_LIB_FORM_HPP */
+#endif /* IFCSIM_LIB_FORM_H */

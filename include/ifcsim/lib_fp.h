@@ -1,23 +1,25 @@
 /* Page output helpers for CGI programs and the key:value line splitter.
  * Part of the support library: this header compiles as C and C++. */
-#ifndef IFCSIM_LIB_FP_HPP
-#define IFCSIM_LIB_FP_HPP
+#ifndef IFCSIM_LIB_FP_H
+#define IFCSIM_LIB_FP_H
 
 #include <stdint.h>
 
 #include "ifcsim_common.h"
+#include "ifcsim_protocol.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* One item of a split line: key and value, each NUL-terminated. */
+/* One item of a split line: key and value, each NUL-terminated. The
+ * on/off commands take their limits from these. */
 typedef struct l2m2_row {
-  char key[30];
-  char value[50];
+  char key[IFC_ON_OFF_NAME_MAX + 1];
+  char value[IFC_ON_OFF_VALUE_MAX + 1];
 } l2m2_row;
 
-#define L2M2_ROWS 500
+#define L2M2_ROWS IFC_ON_OFF_PIECES_MAX
 
 /* The matrix that line2matrix2 clears and fills; rows behind the last item
  * are all zero. */
@@ -139,4 +141,4 @@ extern const mtbl_attr mtbl_attr_refresh2_3;
 }
 #endif
 
-#endif /* IFCSIM_LIB_FP_HPP */
+#endif /* IFCSIM_LIB_FP_H */

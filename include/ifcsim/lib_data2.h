@@ -1,7 +1,7 @@
 /* Parameter records: the 80-byte named record and the operations on a table
  * of them. Part of the support library: this header compiles as C and C++. */
-#ifndef IFCSIM_LIB_DATA2_HPP
-#define IFCSIM_LIB_DATA2_HPP
+#ifndef IFCSIM_LIB_DATA2_H
+#define IFCSIM_LIB_DATA2_H
 
 #include <stdint.h>
 
@@ -97,4 +97,4 @@ void what_time(time_fields *t);
 }
 #endif
 
-#endif /* IFCSIM_LIB_DATA2_HPP */
+#endif /* IFCSIM_LIB_DATA2_H */
