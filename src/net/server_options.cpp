@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@ namespace {
 
 constexpr char kHelp[] =
     "Usage: ifcsim [--port N] [--bind ADDRESS] [--dir DIRECTORY]\n"
+    "              [--readings FILE]\n"
     "Stands in for the machine controller: serves one GET or PUT request per\n"
     "TCP connection, one connection at a time, until it is stopped, and\n"
     "prints its progress on standard output.\n"
@@ -30,16 +32,20 @@ constexpr char kHelp[] =
     "  --dir DIRECTORY      working directory, where ifc_set.set, valve_fp.set\n"
     "                       and cgi.log are kept (default: the current one);\n"
     "                       it must exist\n"
+    "  --readings FILE      measured values and histograms to serve in place of\n"
+    "                       the simulated ones, read again whenever it changes;\n"
+    "                       no file: simulated (docs/readings.md, ifcctl readings)\n"
     "  --help               print this help and exit\n"
     "  --version            print the version and exit\n"
     "\n"
     "Examples:\n"
-    "  ifcsim --port 9001 --bind 127.0.0.1 --dir /srv/ifcsim/9001\n";
+    "  ifcsim --port 9001 --bind 127.0.0.1 --dir /srv/ifcsim/9001\n"
+    "  ifcsim --readings readings.txt --dir state\n";
 
 constexpr int kUsageStatus = 2;
 
 // Values above every character, so that no short option exists.
-enum option_id { kPort = 256, kBind, kDir, kHelpOption, kVersion };
+enum option_id { kPort = 256, kBind, kDir, kHelpOption, kVersion, kReadings };
 
 const option kOptions[] = {
     {"port", required_argument, nullptr, kPort},
@@ -47,6 +53,7 @@ const option kOptions[] = {
     {"dir", required_argument, nullptr, kDir},
     {"help", no_argument, nullptr, kHelpOption},
     {"version", no_argument, nullptr, kVersion},
+    {"readings", required_argument, nullptr, kReadings},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -103,6 +110,15 @@ bool parse_address(const char *text, std::uint32_t *address) {
   return true;
 }
 
+// A relative path is taken from where the server starts, before --dir moves it.
+bool absolute_path(const char *path, char *out, std::size_t size) {
+  if (path[0] == '/')
+    return std::snprintf(out, size, "%s", path) < static_cast<int>(size);
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) == nullptr) return false;
+  return std::snprintf(out, size, "%s/%s", cwd, path) < static_cast<int>(size);
+}
+
 int enter_directory(const char *dir) {
   if (chdir(dir) == 0) return -1;
   const int err = errno;
@@ -118,6 +134,8 @@ int enter_directory(const char *dir) {
 int parse_server_options(int argc, char *argv[], server_options *opt) {
   opt->port = kServerPort;
   opt->address = kServerAddress;
+  opt->readings = nullptr;
+  static char readings[PATH_MAX];
   const char *dir = nullptr;
 
   // getopt's own messages are not one line with a hint: report here.
@@ -136,6 +154,11 @@ int parse_server_options(int argc, char *argv[], server_options *opt) {
         break;
       case kDir:
         dir = optarg;
+        break;
+      case kReadings:
+        if (optarg[0] == '\0' || !absolute_path(optarg, readings, sizeof readings))
+          return usage_error("--readings: ", optarg, " is no usable file name");
+        opt->readings = readings;
         break;
       case kHelpOption:
         fputs(kHelp, stdout);

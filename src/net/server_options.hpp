@@ -1,4 +1,5 @@
-// The server's command line: --port, --bind, --dir, --help, --version.
+// The server's command line: --port, --bind, --dir, --readings, --help,
+// --version.
 #pragma once
 
 #include <cstdint>
@@ -6,6 +7,7 @@
 struct server_options {
   std::uint16_t port;     // kServerPort unless --port
   std::uint32_t address;  // IPv4, host byte order; kServerAddress unless --bind
+  const char *readings;   // --readings, made absolute; nullptr without it
 };
 
 // Reads the command line into *opt and, when it names one, makes the --dir
