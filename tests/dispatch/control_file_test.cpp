@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <string>
 
 #include "support/temp_dir.hpp"
@@ -17,8 +16,9 @@ namespace {
 
 using testing_support::write_file;
 
-// Sets the file's modification time to t seconds, nanoseconds 0.
-void set_mtime(const char *path, time_t t) {
+// Writes text to path with the modification time t (seconds).
+void write_dated(const char *path, const char *text, time_t t) {
+  write_file(path, text);
   const timespec times[2] = {{t, 0}, {t, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, path, times, 0), 0) << path;
 }
@@ -27,76 +27,61 @@ TEST(ControlFile, CheckTellsChangesByIdentity) {
   testing_support::ScopedWorkDir work;
   control_file f;
   f.path = "ctl";
+  // text: written in place, or (renamed) beside it and renamed over it;
+  // "-" removes the file, null leaves it.
   static const struct {
     const char *name;
-    std::function<void()> step;
+    const char *text;
+    bool renamed;
+    time_t mtime;
     int result;
   } cases[] = {
-      {"missing at the first check", [] {}, kControlGone},
-      {"still missing", [] {}, kControlUnchanged},
-      {"created",
-       [] {
-         write_file("ctl", "a");
-         set_mtime("ctl", 1000);
-       },
-       kControlChanged},
-      {"untouched", [] {}, kControlUnchanged},
-      {"same size, other mtime",
-       [] {
-         write_file("ctl", "b");
-         set_mtime("ctl", 1001);
-       },
-       kControlChanged},
-      {"renamed over: same size and mtime, other inode",
-       [] {
-         write_file("new", "c");
-         set_mtime("new", 1001);
-         std::rename("new", "ctl");
-       },
-       kControlChanged},
-      {"same mtime, other size",
-       [] {
-         write_file("ctl", "dd");
-         set_mtime("ctl", 1001);
-       },
-       kControlChanged},
-      {"removed", [] { std::remove("ctl"); }, kControlGone},
-      {"still removed", [] {}, kControlUnchanged},
+      {"missing at the first check", nullptr, false, 0, kControlGone},
+      {"still missing", nullptr, false, 0, kControlUnchanged},
+      {"created", "a", false, 1000, kControlChanged},
+      {"untouched", nullptr, false, 0, kControlUnchanged},
+      {"same size, other mtime", "b", false, 1001, kControlChanged},
+      {"same size and mtime, other inode", "c", true, 1001, kControlChanged},
+      {"same mtime, other size", "dd", false, 1001, kControlChanged},
+      {"removed", "-", false, 0, kControlGone},
+      {"still removed", nullptr, false, 0, kControlUnchanged},
   };
   for (const auto &c : cases) {
-    c.step();
+    if (c.text != nullptr && std::strcmp(c.text, "-") == 0) {
+      std::remove("ctl");
+    } else if (c.text != nullptr) {
+      write_dated(c.renamed ? "new" : "ctl", c.text, c.mtime);
+      if (c.renamed) std::rename("new", "ctl");
+    }
     EXPECT_EQ(control_file_check(&f), c.result) << c.name;
   }
 }
 
 TEST(ControlFile, ReadIsBoundedAndTakesPlainFilesOnly) {
   testing_support::ScopedWorkDir work;
-  constexpr std::size_t kCapacity = 8;
+  // text: the file's content, or null for a FIFO in its place.
   static const struct {
     const char *name;
-    std::function<void()> make;
-    const char *text;  // what is read, or null when refused
-    std::string reason;
+    const char *text;
+    long result;
+    const char *reason;
   } cases[] = {
-      {"one byte below the bound", [] { write_file("ctl", "1234567"); }, "1234567", ""},
-      {"at the bound", [] { write_file("ctl", "12345678"); }, nullptr,
-       "larger than 7 bytes"},
-      {"a FIFO", [] { mkfifo("ctl", 0644); }, nullptr, "not a regular file"},
+      {"one byte below the bound", "1234567", 7, ""},
+      {"at the bound", "12345678", -1, "larger than 7 bytes"},
+      {"a FIFO", nullptr, -1, "not a regular file"},
   };
   for (const auto &c : cases) {
     std::remove("ctl");
-    c.make();
+    if (c.text != nullptr) write_file("ctl", c.text);
+    if (c.text == nullptr) mkfifo("ctl", 0644);
     control_file f;
     f.path = "ctl";
-    char buf[kCapacity];
+    char buf[8];
     const char *reason = "";
-    const long n = control_file_read(&f, buf, sizeof buf, &reason);
-    if (c.text != nullptr) {
-      EXPECT_EQ(std::string(buf, n > 0 ? n + 1 : 0), std::string(c.text) + '\0')
-          << c.name;
-    } else {
-      EXPECT_EQ(n, -1) << c.name;
-      EXPECT_EQ(reason, c.reason) << c.name;
+    EXPECT_EQ(control_file_read(&f, buf, sizeof buf, &reason), c.result) << c.name;
+    EXPECT_STREQ(reason, c.reason) << c.name;
+    if (c.result >= 0) {
+      EXPECT_EQ(std::string(buf, c.result + 1), c.text + std::string(1, '\0')) << c.name;
     }
   }
 }

@@ -29,6 +29,12 @@ void install(const std::string &path, const std::string &text) {
   ASSERT_EQ(std::rename((path + ".tmp").c_str(), path.c_str()), 0) << path;
 }
 
+std::string repeat(const std::string &s, int n) {
+  std::string out;
+  while (n-- > 0) out += s;
+  return out;
+}
+
 std::string get(const char *name) {
   char field[kCommandFieldSize + 1];
   std::snprintf(field, sizeof field, "%-20s", name);
@@ -60,18 +66,10 @@ TEST(Readings, RefusedFileLeavesSimulatedValuesUntilItChanges) {
       {"bins past 45", "both bins 44 1 2 3", 1, "3 counts from bin 44 run past bin 45"},
       {"every after a frame", "frame\nevery 2s", 2,
        "'every' comes at most once, before the first frame"},
-      {"too many frames",
-       [] {
-         std::string s;
-         for (int i = 0; i <= kReadingsMaxFrames; ++i) s += "frame\n";
-         return s;
-       }(),
+      {"too many frames", repeat("frame\n", kReadingsMaxFrames + 1),
        kReadingsMaxFrames + 1, "more than 1000 frames"},
-      {"binary",
-       std::string("\x7f"
-                   "ELF\x02\x01\x01\0\0\xfe",
-                   10),
-       1, "a NUL byte: this is no text file"},
+      {"binary", std::string("\177ELF\2\1\1\0\0\376", 10), 1,
+       "a NUL byte: this is no text file"},
       {"huge file", std::string(kReadingsMaxBytes + 1, '#'), 0,
        "larger than 1048576 bytes"},
   };
@@ -146,6 +144,14 @@ TEST(Readings, EveryIntervalFollowsTheClockNotTheRequests) {
   readings_use_clock(nullptr);
 }
 
+// In reply order, as readings_first_slot numbers them.
+const char *const kCommands[kReadingsReplies] = {
+    "IFC_get_To_Tw_1",      "IFC_get_To_Tw_2",     "IFC_get_To_Tw_3",
+    "IFC_get_To_Tw_4",      "IFC_get_To_Tw_5",     "IFC_get_To_Tw_6",
+    "IFC_get_histo_ave_1",  "IFC_get_histo_ave_2", "IFC_get_histo_ave_3",
+    "IFC_get_histo_ave_4",  "IFC_get_histo_ave_5", "IFC_get_histo_ave_6",
+    "IFC_get_hist_cntdatL", "IFC_get_hist_cntdatR"};
+
 // Every number a frame sets comes back through the library's readers.
 TEST(Readings, ReadyMadeFilesReadWithTheSupportLibrary) {
   testing_support::ScopedWorkDir work;
@@ -160,14 +166,7 @@ TEST(Readings, ReadyMadeFilesReadWithTheSupportLibrary) {
     for (int k = 0; k < readings_frame_count(*table); ++k) {
       const readings_frame &f = readings_frame_at(*table, k);
       for (int reply = 0; reply < kReadingsReplies; ++reply) {
-        char command[32];
-        std::snprintf(command, sizeof command,
-                      reply < 6    ? "IFC_get_To_Tw_%d"
-                      : reply < 12 ? "IFC_get_histo_ave_%d"
-                                   : "IFC_get_hist_cntdat%c",
-                      reply < 6    ? reply + 1
-                      : reply < 12 ? reply - 5
-                                   : "LR"[reply - 12]);
+        const char *command = kCommands[reply];
         const std::string r = get(command);
         const int first = readings_first_slot(reply);
         std::int64_t got[51];
@@ -185,9 +184,10 @@ TEST(Readings, ReadyMadeFilesReadWithTheSupportLibrary) {
           for (int i = 0; i < 51; ++i) got[i] = i < 5 ? head[i] : h.bins[i - 5];
         }
         for (int slot = first; slot < readings_first_slot(reply + 1); ++slot) {
-          if (readings_is_set(f, slot))
+          if (readings_is_set(f, slot)) {
             EXPECT_EQ(got[slot - first], f.value[slot])
                 << name << " frame " << k + 1 << " " << command << " #" << slot - first;
+          }
         }
       }
     }
