@@ -4,6 +4,7 @@
 #include "ifc/readings.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdio>
@@ -25,7 +26,7 @@ using testing_support::write_file;
 
 // A new file in the readings file's place, as a tool writes it.
 void install(const std::string &path, const std::string &text) {
-  write_file(path + ".tmp", text);
+  if (!text.empty()) write_file(path + ".tmp", text);
   ASSERT_EQ(std::rename((path + ".tmp").c_str(), path.c_str()), 0) << path;
 }
 
@@ -51,6 +52,7 @@ TEST(Readings, RefusedFileLeavesSimulatedValuesUntilItChanges) {
     std::string text;
     int line;  // 0: the file as a whole
     const char *reason;
+    bool fifo = false;  // a FIFO in the file's place instead of text
   } cases[] = {
       {"unknown word", "measured 1 to:5\nsettings 3\n", 2,
        "unknown word 'settings' (every, frame, measured, average, left, right, both)"},
@@ -72,9 +74,12 @@ TEST(Readings, RefusedFileLeavesSimulatedValuesUntilItChanges) {
        "a NUL byte: this is no text file"},
       {"huge file", std::string(kReadingsMaxBytes + 1, '#'), 0,
        "larger than 1048576 bytes"},
+      {"a FIFO", "", 0, "not a regular file", true},
   };
   for (const auto &c : cases) {
-    install(server.file("readings"), c.text);
+    const std::string path = server.file("readings");
+    if (c.fifo) mkfifo((path + ".tmp").c_str(), 0644);
+    install(path, c.fifo ? "" : c.text);
     const std::string line =
         "ifcsim: readings" + (c.line > 0 ? ":" + std::to_string(c.line) : std::string()) +
         ": " + c.reason + " (readings refused, simulated values served)\n";
@@ -97,7 +102,8 @@ TEST(Readings, FramesGoRoundPerCommandAndFollowTheFile) {
   static const struct {
     const char *name;
     const char *get;
-    const char *file;  // installed before the GET unless null; "" removes it
+    // Installed before the GET unless null; "=..." is written in place, "" removes it.
+    const char *file;
     std::string reply;
   } cases[] = {
       {"colour 1, frame 1", "IFC_get_To_Tw_1", nullptr, "to:1 tw:500 "},
@@ -109,11 +115,18 @@ TEST(Readings, FramesGoRoundPerCommandAndFollowTheFile) {
       {"histogram, frame 2", "IFC_get_hist_cntdatL", nullptr, sim},
       {"a changed file starts again", "IFC_get_To_Tw_1", "measured 1 to:9",
        "to:9 tw:242 "},
+      {"changed in place", "IFC_get_To_Tw_1", "=measured 1 to:10", "to:10 tw:242 "},
       {"no file: simulated", "IFC_get_To_Tw_1", "", "to:92 tw:242 "},
   };
   for (const auto &c : cases) {
-    if (c.file != nullptr) std::remove(server.file("readings").c_str());
-    if (c.file != nullptr && *c.file != '\0') install(server.file("readings"), c.file);
+    const std::string path = server.file("readings");
+    if (c.file != nullptr && *c.file == '=') {
+      write_file(path, c.file + 1);
+    } else if (c.file != nullptr && *c.file == '\0') {
+      std::remove(path.c_str());
+    } else if (c.file != nullptr) {
+      install(path, c.file);
+    }
     EXPECT_EQ(server.Get(c.get), c.reply) << c.name;
   }
   EXPECT_EQ(server.Stderr(), "");

@@ -73,14 +73,6 @@ TEST(IfcctlReadings, ShowSetClear) {
        "",
        kGood},
       {"clear", {"readings", "clear", "--file", "@/r"}, "", kGood, 0, "", "", nullptr},
-      {"no file named",
-       {"readings", "show"},
-       "",
-       nullptr,
-       2,
-       "",
-       "ifcctl: readings: no file: give --file FILE or set IFCSIM_READINGS\n",
-       nullptr},
   };
   auto fill = [&dir](std::string s) {
     for (std::size_t at; (at = s.find('@')) != std::string::npos;)
