@@ -19,11 +19,11 @@ constexpr char kGood[] =
 
 TEST(IfcctlReadings, ShowSetClear) {
   testing_support::TempDir dir;
-  write_file(dir.file("good"), kGood);
-  write_file(dir.file("bad"), "measured 1 to:5\naverage 9 to:1\n");
+  write_file(dir.file("g"), kGood);
+  write_file(dir.file("b"), "measured 1 to:5\naverage 9 to:1\n");
   const std::string ramp = read_file(IFCSIM_READY_MADE_DIR "/ramp");
-  // "@" stands for the directory; before/after: the file's content, or null
-  // when there is none.
+  // "@" stands for the directory and a slash; before/after: the file's
+  // content, or null when there is none.
   static const struct {
     const char *name;
     std::vector<std::string> args;
@@ -33,37 +33,23 @@ TEST(IfcctlReadings, ShowSetClear) {
     std::string out, err;
     const char *after;
   } cases[] = {
-      {"set a file",
-       {"readings", "--file", "@/r", "set", "@/good"},
-       "",
-       nullptr,
-       0,
-       "",
-       "",
-       kGood},
-      {"set a ready-made file",
-       {"readings", "set", "ramp", "--file", "@/r"},
-       "",
-       "old",
-       0,
-       "",
-       "",
-       "=ramp"},
+      {"set", {"readings", "--file", "@r", "set", "@g"}, "", nullptr, 0, "", "", kGood},
+      {"ramp", {"readings", "set", "ramp", "--file", "@r"}, "", "x", 0, "", "", "=ramp"},
       {"set refuses what the server refuses",
-       {"readings", "set", "@/bad"},
-       "IFCSIM_READINGS=@/r",
+       {"readings", "set", "@b"},
+       "IFCSIM_READINGS=@r",
        "old",
        2,
        "",
-       "ifcctl: @/bad:2: '9' is no colour number: 1 to 6, a range such as 3-6, or all; "
-       "@/r is left as it was\n",
+       "ifcctl: @b:2: '9' is no colour number: 1 to 6, a range such as 3-6, or all; "
+       "@r is left as it was\n",
        "old"},
       {"show, frame by frame",
        {"readings", "show"},
-       "IFCSIM_READINGS=@/r",
+       "IFCSIM_READINGS=@r",
        kGood,
        0,
-       "@/r: 2 frames, in turn, the next every 2s\n"
+       "@r: 2 frames, in turn, the next every 2s\n"
        "frame 1 (line 3):\n"
        "  measured 1  to:5\n"
        "  left        bins 0-1:7\n"
@@ -72,11 +58,11 @@ TEST(IfcctlReadings, ShowSetClear) {
        "  measured 1  to:5\n",
        "",
        kGood},
-      {"clear", {"readings", "clear", "--file", "@/r"}, "", kGood, 0, "", "", nullptr},
+      {"clear", {"readings", "clear", "--file", "@r"}, "", kGood, 0, "", "", nullptr},
   };
   auto fill = [&dir](std::string s) {
     for (std::size_t at; (at = s.find('@')) != std::string::npos;)
-      s.replace(at, 1, dir.path());
+      s.replace(at, 1, dir.path() + "/");
     return s;
   };
   for (const auto &c : cases) {
