@@ -66,7 +66,7 @@ pids+=("$!")
 mkdir "$work/readings"
 cp "$root/dist/readings/ramp" "$work/readings.txt"
 (cd "$work/readings" && exec "$bin/ifcsim_bench_server" --readings "$work/readings.txt" \
-  "$work/readings.port" "$work/readings.allocs" >/dev/null 2>"$work/readings.err") &
+  "$work/readings.port" "$work/readings.allocs" >"$work/readings-server.out" 2>"$work/readings.err") &
 pids+=("$!")
 for _ in $(seq 100); do
   [[ -s $work/server.port && -s $work/baseline.port && -s $work/readings.port ]] && break
@@ -212,7 +212,7 @@ if [[ -z ${IFCSIM_BENCH_ONLY:-} || " $IFCSIM_BENCH_ONLY " == *" readings "* ]]; 
   ra0=$(od -An -tu8 "$work/readings.allocs" | tr -d ' ')
   for c in 1 4; do
     say "readings: IFC_get_hist_cntdatL c=$c"
-    lg -c "$c" -n 10000 -w 200 -k 20 --tag "readings" \
+    lg -c "$c" -n 20000 -w 200 -k 40 --tag "readings" \
       --target readings "$rport" --get IFC_get_hist_cntdatL \
       --target simulated "$sport" --get IFC_get_hist_cntdatL --expect 144 >"$work/readings.out" || true
     cat "$work/readings.out" >>"$work/runs.log"
@@ -223,17 +223,22 @@ fi
 
 say "system calls per request (strace -c -f, attached to the server)"
 : >"$work/syscalls.csv"
-for s in "${scenarios[@]}"; do
-  IFS='|' read -r id sargs bargs class <<<"$s"
+# Each scenario on the server, and the histogram on the server with readings.
+traced_runs=()
+for s in "${scenarios[@]}"; do traced_runs+=("$s|$server_pid|$sport"); done
+[[ -s $work/readings.csv ]] &&
+  traced_runs+=("hist+readings|--get IFC_get_hist_cntdatL||fast|${pids[2]}|$rport")
+for s in "${traced_runs[@]}"; do
+  IFS='|' read -r id sargs bargs class pid port <<<"$s"
   m=$(traced "$class")
-  strace -f -c -U name,calls -S calls -o "$work/strace.$id" -p "$server_pid" 2>/dev/null &
+  strace -f -c -U name,calls -S calls -o "$work/strace.$id" -p "$pid" 2>/dev/null &
   st=$!
   for _ in $(seq 100); do
-    grep -q '^TracerPid:[[:space:]]*[1-9]' "/proc/$server_pid/status" && break
+    grep -q '^TracerPid:[[:space:]]*[1-9]' "/proc/$pid/status" && break
     sleep 0.02
   done
   # shellcheck disable=SC2086
-  lg -c 1 -n "$m" -w 0 --tag strace --target server "$sport" $sargs >/dev/null || true
+  lg -c 1 -n "$m" -w 0 --tag strace --target server "$port" $sargs >/dev/null || true
   kill -INT "$st"
   wait "$st" || true
   awk -v id="$id" -v m="$m" '

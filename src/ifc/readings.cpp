@@ -1,6 +1,7 @@
 #include "ifc/readings.hpp"
 
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -79,9 +80,13 @@ class parser {
  private:
   static constexpr int kMaxTokens = 64;
 
-  bool fail(const char *fmt, const char *a = "", const char *b = "") {
+  // Member function: "this" is argument 1.
+  __attribute__((format(printf, 2, 3))) bool fail(const char *fmt, ...) {
     err_->line = line_;
-    std::snprintf(err_->reason, sizeof err_->reason, fmt, a, b);
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(err_->reason, sizeof err_->reason, fmt, ap);
+    va_end(ap);
     return false;
   }
 
@@ -328,11 +333,11 @@ std::int64_t monotonic_ms() {
   return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-char path_copy[4096];
+char path_copy[PATH_MAX];
 control_file file;
 char text[kReadingsMaxBytes + 1];
 readings_table table;
-readings_error error;
+readings_error last_error;
 bool active = false;
 std::uint64_t requests[kReadingsReplies];
 std::int64_t start_ms = 0;
@@ -357,8 +362,8 @@ void refresh() {
   const char *why = nullptr;
   const long n = control_file_read(&file, text, sizeof text, &why);
   if (n < 0) return refuse(0, why);
-  if (readings_parse(text, static_cast<std::size_t>(n), &table, &error) != 0)
-    return refuse(error.line, error.reason);
+  if (readings_parse(text, static_cast<std::size_t>(n), &table, &last_error) != 0)
+    return refuse(last_error.line, last_error.reason);
   active = true;
   std::memset(requests, 0, sizeof requests);
   start_ms = clock_ms();
