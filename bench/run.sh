@@ -212,13 +212,14 @@ if [[ -z ${IFCSIM_BENCH_ONLY:-} || " $IFCSIM_BENCH_ONLY " == *" readings "* ]]; 
   ra0=$(od -An -tu8 "$work/readings.allocs" | tr -d ' ')
   for c in 1 4; do
     say "readings: IFC_get_hist_cntdatL c=$c"
-    lg -c "$c" -n 20000 -w 200 -k 40 --tag "readings" \
+    lg -c "$c" -n 60000 -w 500 -k 30 --tag "readings" \
       --target readings "$rport" --get IFC_get_hist_cntdatL \
       --target simulated "$sport" --get IFC_get_hist_cntdatL --expect 144 >"$work/readings.out" || true
     cat "$work/readings.out" >>"$work/runs.log"
     grep -E '^(CSV|RATIO),' "$work/readings.out" >>"$work/readings.csv" || true
   done
   echo "ALLOCS,$(($(od -An -tu8 "$work/readings.allocs" | tr -d ' ') - ra0))" >>"$work/readings.csv"
+  (cd "$work/readings" && "$bin/ifcsim_readings_bench" "$work/readings.txt") >>"$work/readings.csv"
 fi
 
 say "system calls per request (strace -c -f, attached to the server)"
@@ -371,6 +372,7 @@ if [[ -s $work/readings.csv ]]; then
     $1 == "CSV" { key = $2 "," $7; if ($3 == "readings") r[key] = $0; else { s[key] = $0; order[++n] = key } }
     $1 == "RATIO" { key = $2 "," $5; ratio[key] = $6; range[key] = sprintf("%.2f-%.2f", $7, $8) }
     $1 == "ALLOCS" { allocs = $2 }
+    $1 == "HANDLER" { handler[$2] = $3 }
     END {
       for (i = 1; i <= n; i++) {
         key = order[i]; split(r[key], a, ","); split(s[key], b, ",")
@@ -378,6 +380,9 @@ if [[ -s $work/readings.csv ]]; then
           range[key], a[12], b[12], a[9] + b[9], (ratio[key] >= 0.95 ? "" : "BELOW 0.95")
       }
       printf "  heap allocations in the readings server after its warm-up: %d\n", allocs
+      printf "  the handler alone (best of 40 blocks): simulated %.2f us, readings file missing %.2f us,\n",
+        handler["simulated"], handler["missing"]
+      printf "  with \"ramp\" %.2f us\n", handler["readings"]
     }' "$work/readings.csv"
   [[ -s $work/readings.err ]] && { echo "  readings server's standard error:"; sed 's/^/    /' "$work/readings.err" | head -3; }
 fi
