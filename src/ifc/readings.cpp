@@ -196,11 +196,12 @@ class parser {
     const token decs = point == token::npos ? token() : body.substr(point + 1);
     bool ok = !ints.empty() && (point == token::npos || !decs.empty());
     std::int64_t x = 0;
-    for (char c : ints) {
-      ok = ok && c >= '0' && c <= '9';
-      if (x < INT64_C(1) << 50) x = x * 10 + (c - '0');
+    // Digits only; past 16 of them (refused below) x no longer grows.
+    for (std::size_t i = 0; ok && i < ints.size(); ++i) {
+      ok = ints[i] >= '0' && ints[i] <= '9';
+      if (ok && i < 16) x = x * 10 + (ints[i] - '0');
     }
-    for (std::size_t i = 0; i < 2; ++i) {
+    for (std::size_t i = 0; ok && i < 2; ++i) {
       const char c = i < decs.size() ? decs[i] : '0';
       ok = ok && c >= '0' && c <= '9';
       x = x * 10 + (c - '0');
