@@ -149,9 +149,9 @@ class parser {
     const token digits = v.substr(0, v.size() - (ms ? 2 : v.ends_with("s") ? 1 : 0));
     std::int64_t x = 0;
     bool ok = digits.size() < v.size() && !digits.empty() && digits.size() <= 9;
-    for (char c : digits) {
-      ok = ok && c >= '0' && c <= '9';
-      x = x * 10 + (c - '0');
+    for (std::size_t i = 0; ok && i < digits.size(); ++i) {
+      ok = digits[i] >= '0' && digits[i] <= '9';
+      x = x * 10 + (digits[i] - '0');
     }
     if (ok) x *= ms ? 1 : 1000;
     if (!ok || x < 1 || x > kReadingsMaxEveryMs)
