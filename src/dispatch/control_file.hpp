@@ -14,7 +14,9 @@
 #include <ctime>
 
 struct control_file {
-  const char *path = nullptr;  // absolute; the caller keeps the string alive
+  // Absolute (a relative one follows the working directory); the caller
+  // keeps the string alive.
+  const char *path = nullptr;
   // What the last check or read saw; for the module only.
   bool checked = false;
   bool present = false;
@@ -36,7 +38,8 @@ int control_file_check(control_file *f);
 // Reads the whole file into buf and NUL-terminates it; a file of capacity
 // bytes or more is refused unread. Returns its length, or -1 with *reason
 // (static text) set: "not a regular file", "larger than N bytes" or the
-// system's reason (strerror). Either way the file as it is now counts as seen, so
-// a refused file is not read again until it changes. Allocates nothing.
+// system's reason (strerror). Either way the file as it is now counts as
+// seen, so a refused file is not read again until it changes. Allocates
+// nothing.
 long control_file_read(control_file *f, char *buf, std::size_t capacity,
                        const char **reason);
