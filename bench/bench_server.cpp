@@ -2,7 +2,8 @@
 // so a benchmark never needs port 9000 or a private network namespace.
 // Everything else (working directory, standard output) is the caller's.
 //
-// usage: ifcsim_bench_server PORTFILE [ALLOCFILE]
+// usage: ifcsim_bench_server [--readings FILE] PORTFILE [ALLOCFILE]
+//   FILE       a readings file, as ifcsim --readings FILE takes it
 //   PORTFILE   receives the port once the socket listens
 //   ALLOCFILE  an 8-byte file that holds the process's heap allocation count
 //              from then on (a shared mapping: read it at any time, e.g. with
@@ -14,8 +15,10 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "alloc_count.hpp"
+#include "ifc/readings.hpp"
 #include "net/ether_com.hpp"
 #include "net/port_file.hpp"
 #include "net/tcp1_main.hpp"
@@ -49,8 +52,14 @@ int attach_counter_file(const char *) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc >= 3 && std::strcmp(argv[1], "--readings") == 0) {
+    readings_configure(argv[2]);
+    argv += 2;
+    argc -= 2;
+  }
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: ifcsim_bench_server PORTFILE [ALLOCFILE]\n");
+    std::fprintf(stderr,
+                 "usage: ifcsim_bench_server [--readings FILE] PORTFILE [ALLOCFILE]\n");
     return 2;
   }
   std::signal(SIGPIPE, SIG_IGN);  // as the server's own start-up does

@@ -61,12 +61,20 @@ server_pid=$!
 pids+=("$server_pid")
 (cd "$work/baseline" && exec "$bin/ifcsim_baseline" "$work/baseline.port" >/dev/null 2>&1) &
 pids+=("$!")
+# The same server with a readings file in place: the ready-made "ramp", whose
+# histograms change at every request.
+mkdir "$work/readings"
+cp "$root/dist/readings/ramp" "$work/readings.txt"
+(cd "$work/readings" && exec "$bin/ifcsim_bench_server" --readings "$work/readings.txt" \
+  "$work/readings.port" "$work/readings.allocs" >"$work/readings-server.out" 2>"$work/readings.err") &
+pids+=("$!")
 for _ in $(seq 100); do
-  [[ -s $work/server.port && -s $work/baseline.port ]] && break
+  [[ -s $work/server.port && -s $work/baseline.port && -s $work/readings.port ]] && break
   sleep 0.05
 done
 sport=$(cat "$work/server.port")
 bport=$(cat "$work/baseline.port")
+rport=$(cat "$work/readings.port")
 
 # The PUT texts: values equal to the defaults, so every GET reply keeps its
 # length however often the PUTs run.
@@ -194,19 +202,44 @@ if [[ -z ${IFCSIM_BENCH_ONLY:-} || " $IFCSIM_BENCH_ONLY " == *" client "* ]]; th
   done
 fi
 
+# IFC_get_hist_cntdatL from the server with the readings file beside the
+# simulated one: ratio = readings/simulated. IFCSIM_BENCH_ONLY=readings runs
+# only these.
+: >"$work/readings.csv"
+if [[ -z ${IFCSIM_BENCH_ONLY:-} || " $IFCSIM_BENCH_ONLY " == *" readings "* ]]; then
+  lg -c 1 -n 20 -w 0 --tag warm --target readings "$rport" --get IFC_get_hist_cntdatL \
+    >>"$work/warm.log" || true
+  ra0=$(od -An -tu8 "$work/readings.allocs" | tr -d ' ')
+  for c in 1 4; do
+    say "readings: IFC_get_hist_cntdatL c=$c"
+    lg -c "$c" -n 60000 -w 500 -k 30 --tag "readings" \
+      --target readings "$rport" --get IFC_get_hist_cntdatL \
+      --target simulated "$sport" --get IFC_get_hist_cntdatL --expect 144 >"$work/readings.out" || true
+    cat "$work/readings.out" >>"$work/runs.log"
+    grep -E '^(CSV|RATIO),' "$work/readings.out" >>"$work/readings.csv" || true
+  done
+  echo "ALLOCS,$(($(od -An -tu8 "$work/readings.allocs" | tr -d ' ') - ra0))" >>"$work/readings.csv"
+  (cd "$work/readings" && "$bin/ifcsim_readings_bench" "$work/readings.txt") >>"$work/readings.csv"
+fi
+
 say "system calls per request (strace -c -f, attached to the server)"
 : >"$work/syscalls.csv"
-for s in "${scenarios[@]}"; do
-  IFS='|' read -r id sargs bargs class <<<"$s"
+# Each scenario on the server, and the histogram on the server with readings.
+traced_runs=()
+for s in "${scenarios[@]}"; do traced_runs+=("$s|$server_pid|$sport"); done
+[[ -s $work/readings.csv ]] &&
+  traced_runs+=("hist+readings|--get IFC_get_hist_cntdatL||fast|${pids[2]}|$rport")
+for s in "${traced_runs[@]}"; do
+  IFS='|' read -r id sargs bargs class pid port <<<"$s"
   m=$(traced "$class")
-  strace -f -c -U name,calls -S calls -o "$work/strace.$id" -p "$server_pid" 2>/dev/null &
+  strace -f -c -U name,calls -S calls -o "$work/strace.$id" -p "$pid" 2>/dev/null &
   st=$!
   for _ in $(seq 100); do
-    grep -q '^TracerPid:[[:space:]]*[1-9]' "/proc/$server_pid/status" && break
+    grep -q '^TracerPid:[[:space:]]*[1-9]' "/proc/$pid/status" && break
     sleep 0.02
   done
   # shellcheck disable=SC2086
-  lg -c 1 -n "$m" -w 0 --tag strace --target server "$sport" $sargs >/dev/null || true
+  lg -c 1 -n "$m" -w 0 --tag strace --target server "$port" $sargs >/dev/null || true
   kill -INT "$st"
   wait "$st" || true
   awk -v id="$id" -v m="$m" '
@@ -328,6 +361,31 @@ if [[ -s $work/client.csv ]]; then
       }
     }' "$work/client.csv"
 fi
+if [[ -s $work/readings.csv ]]; then
+  echo
+  echo "Readings: IFC_get_hist_cntdatL with a readings file in place (the ready-made \"ramp\","
+  echo "20 frames, the next at each request) beside the simulated server; ratio = median over"
+  echo "the rounds of readings/simulated rate. Within 5 % means 0.95 or more."
+  awk -F, '
+    BEGIN { printf "  %2s %10s %10s %5s %11s %7s %7s %4s\n", "c", "readings/s", "simul./s",
+            "ratio", "(rounds)", "read50", "sim50", "err" }
+    $1 == "CSV" { key = $2 "," $7; if ($3 == "readings") r[key] = $0; else { s[key] = $0; order[++n] = key } }
+    $1 == "RATIO" { key = $2 "," $5; ratio[key] = $6; range[key] = sprintf("%.2f-%.2f", $7, $8) }
+    $1 == "ALLOCS" { allocs = $2 }
+    $1 == "HANDLER" { handler[$2] = $3 }
+    END {
+      for (i = 1; i <= n; i++) {
+        key = order[i]; split(r[key], a, ","); split(s[key], b, ",")
+        printf "  %2s %10.0f %10.0f %5.2f %11s %7.0f %7.0f %4d %s\n", a[7], a[10], b[10], ratio[key],
+          range[key], a[12], b[12], a[9] + b[9], (ratio[key] >= 0.95 ? "" : "BELOW 0.95")
+      }
+      printf "  heap allocations in the readings server after its warm-up: %d\n", allocs
+      printf "  the handler alone (best of 40 blocks): simulated %.2f us, readings file missing %.2f us,\n",
+        handler["simulated"], handler["missing"]
+      printf "  with \"ramp\" %.2f us\n", handler["readings"]
+    }' "$work/readings.csv"
+  [[ -s $work/readings.err ]] && { echo "  readings server's standard error:"; sed 's/^/    /' "$work/readings.err" | head -3; }
+fi
 echo
 echo "System calls per request in the server, by name (strace -c -f):"
 awk -F, '{ printf "  %-14s %6s:%s\n", $1, $2, $3 }' "$work/syscalls.csv"
@@ -372,10 +430,10 @@ fi
 # (with the average), the loadgen's own lines, the strace summaries.
 keep=$build/bench-results
 rm -rf "$keep" && mkdir -p "$keep"
-cp "$work"/{results.csv,allocs.csv,syscalls.csv,client.csv,runs.log,setfile.out,pages.csv} "$keep/"
+cp "$work"/{results.csv,allocs.csv,syscalls.csv,client.csv,readings.csv,runs.log,setfile.out,pages.csv} "$keep/"
 cp "$work"/strace.* "$keep/" 2>/dev/null || true
 echo "Raw results: $keep"
-errs=$(cat "$work/results.csv" "$work/client.csv" | awk -F, '$1=="CSV"{e+=$9} END{print e+0}')
+errs=$(cat "$work/results.csv" "$work/client.csv" "$work/readings.csv" | awk -F, '$1=="CSV"{e+=$9} END{print e+0}')
 errs=$((errs + $(awk -F, '$1=="PAGE"{e+=$5} END{print e+0}' "$work/pages.csv")))
 if ((errs > 0)); then
   echo "ERRORS: $errs failed exchanges; first errors:"

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the fuzz targets (fuzz/corpus/<target>/).
 
-The seeds are valid requests, texts and set-file images (the checked-in
-default images of tests/data), plus a few near misses; libFuzzer mutates
+The seeds are valid requests, texts, set-file images (the checked-in
+default images of tests/data) and readings files (dist/readings), plus a
+few near misses; libFuzzer mutates
 from there. Run it again after a change of the protocol or the default
 tables and commit the result.
 """
@@ -163,11 +164,34 @@ def line2matrix2_seeds():
         write(t, name, data)
 
 
+def readings_seeds():
+    """The ready-made readings files, and files each one step from them."""
+    t = "readings"
+    ready = os.path.join(HERE, "..", "dist", "readings")
+    for name in sorted(os.listdir(ready)):
+        with open(os.path.join(ready, name), "rb") as f:
+            write(t, name, f.read())
+    seeds = {
+        "every_500ms": b"every 500ms\nframe\nmeasured 1 to:1\nframe\nmeasured 1 to:2\n",
+        "ranges": b"average 3-6 tbw:7 # c\nright bins 10-12 1 2 3\nleft decimal:-0.5\n",
+        "crlf": b"measured all to:5 tw:6\r\nframe\r\n",
+        "outside_32_bits": b"measured 1 to:2147483648\n",
+        "bins_past_45": b"left bins 44 1 2 3\n",
+        "decimal_14_digits": b"left decimal:12345678901234\n",
+        "every_twice": b"every 2s\nevery 3s\n",
+        "nul_in_comment": b"# a\0b\nframe\n",
+        "no_colon": b"average 1 tb1 5\n",
+    }
+    for name, data in seeds.items():
+        write(t, name, data)
+
+
 def main():
     connection_seeds()
     put_handler_seeds()
     set_file_seeds()
     line2matrix2_seeds()
+    readings_seeds()
     return 0
 
 

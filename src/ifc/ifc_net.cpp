@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "dispatch/sim_main.hpp"
+#include "ifc/readings.hpp"
 #include "ifcsim/ifcsim_protocol.h"
 #include "ifcsim/lib_data2.h"
 #include "ifcsim_config.hpp"
@@ -114,6 +115,7 @@ void INFO_get(info_record *info) {
 int get_to_tw(char *buf, std::int16_t color) {
   info_record info{};
   INFO_get(&info);
+  readings_to_tw(color, &info.to[color - 1], &info.tw[color - 1]);
   int n = append(buf, 0, "to:%d ", info.to[color - 1]);
   return append(buf, n, "tw:%d ", info.tw[color - 1]);
 }
@@ -121,6 +123,12 @@ int get_to_tw(char *buf, std::int16_t color) {
 int get_hist_ave(char *buf, std::int16_t color) {
   info_record info{};
   INFO_get(&info);
+  const int c = color - 1;
+  std::int32_t *items[11] = {&info.to[c]};
+  for (int k = 0; k < 8; ++k) items[1 + k] = &info.tb[k][c];
+  items[9] = &info.tbw[c];
+  items[10] = &info.tw[c];
+  readings_averages(color, items);
   int n = append(buf, 0, "to:%d ", info.to[color - 1]);
   for (int k = 1; k <= 8; ++k)
     n = append(buf, n, "tb%d:%d ", k, info.tb[k - 1][color - 1]);
@@ -204,6 +212,8 @@ int IFC_get_hist_cntdat(char *buf, int side) {
   std::int32_t color = read_or_zero("STAT_2", side == 0 ? 2 : 4);
   std::int32_t item = read_or_zero("STAT_2", side == 0 ? 1 : 3);
   get_histo(side, color, item, &histo);
+  std::int32_t *summary[4] = {&histo.second, &histo.first, &histo.fourth, &histo.third};
+  readings_histogram(side, summary, &histo.ave, histo.bins);
   int n = append(buf, 0, "%d", histo.second);
   n = append(buf, n, " %d", histo.first);
   n = append(buf, n, " %.2f", histo.ave);

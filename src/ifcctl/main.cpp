@@ -3,15 +3,19 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "client/ifc_client.hpp"
 #include "dispatch/ether_parse.hpp"
+#include "dispatch/sim_main.hpp"
 #include "ifcctl/put_check.hpp"
+#include "ifcctl/readings.hpp"
 #include "ifcctl/set_dump.hpp"
 #include "ifcctl/show.hpp"
 #include "ifcctl/text.hpp"
@@ -199,6 +203,39 @@ int run_dump(const std::string &path, bool as_json) {
   return status;
 }
 
+int run_readings_show(const std::string &file) {
+  std::string text, error;
+  bool missing = false;
+  auto table = ifcctl::load_readings(file, &text, &error, &missing);
+  if (missing) {
+    std::printf("%s: no file: the server serves simulated values\n", file.c_str());
+    return kOk;
+  }
+  if (!table) return fail(kFailed, error + " (the server refuses this file)");
+  std::string out = ifcctl::render_readings(file, *table);
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return kOk;
+}
+
+int run_readings_set(const std::string &file, const std::string &source) {
+  std::string text, error;
+  bool missing = false;
+  const std::string from = ifcctl::readings_source(source);
+  if (!ifcctl::load_readings(from, &text, &error, &missing))
+    return fail(kUsage, error + (missing ? " (nor is it a ready-made file: empty, full, "
+                                           "ramp, extremes)"
+                                         : "; " + file + " is left as it was"));
+  if (hfp_save_data2(file.c_str(), text.data(), static_cast<int>(text.size())) != 0)
+    return fail(kFailed, file + ": cannot be written (" + std::strerror(errno) + ")");
+  return kOk;
+}
+
+int run_readings_clear(const std::string &file) {
+  if (unlink(file.c_str()) != 0 && errno != ENOENT)
+    return fail(kFailed, file + ": cannot be removed (" + std::strerror(errno) + ")");
+  return kOk;
+}
+
 // Whole numbers from lo to hi, for options and arguments; what is wrong
 // said in words.
 CLI::Validator whole_number(const std::string &what, long lo, long hi) {
@@ -272,7 +309,8 @@ Examples:
   ifcctl put IFC_set_to_tw_1 'to:95 tw:250'
   ifcctl --host 10.0.0.5 show       the server at 10.0.0.5
   ifcctl commands                   the commands of this build (no server asked)
-  ifcctl dump /var/lib/ifcsim/valve_fp.set)");
+  ifcctl dump /var/lib/ifcsim/valve_fp.set
+  ifcctl readings --file /tmp/ctl/readings set ramp   histograms that fill)");
   app.require_subcommand(1);
   app.fallthrough();
 
@@ -346,6 +384,37 @@ Examples:
   ifcctl dump ifc_set.set
   ifcctl dump --json /var/lib/ifcsim/valve_fp.set)");
 
+  CLI::App *readings = app.add_subcommand(
+      "readings", "the server's readings file: the values its measurement replies carry");
+  std::string readings_file, source;
+  readings
+      ->add_option("--file", readings_file,
+                   "the readings file given to ifcsim --readings")
+      ->envname("IFCSIM_READINGS");
+  readings->require_subcommand(1);
+  readings->fallthrough();
+  CLI::App *readings_show =
+      readings->add_subcommand("show", "what the file sets, frame by frame");
+  CLI::App *readings_set = readings->add_subcommand(
+      "set", "check a file with the server's own parser and put it in place");
+  readings_set
+      ->add_option("SOURCE", source,
+                   "a file, or a ready-made one: empty, full, ramp, extremes")
+      ->required();
+  readings->add_subcommand("clear",
+                           "remove the file: the server goes back to simulated values");
+  readings->footer(
+      R"(The file is --file, else $IFCSIM_READINGS. set refuses a file that the
+server would refuse (exit 2, with its line and reason) and otherwise replaces
+the readings file atomically; the server takes it at its next measurement
+request. Format and ready-made files: docs/readings.md.
+
+Examples:
+  ifcctl readings --file /tmp/ctl/readings set ramp
+  IFCSIM_READINGS=/tmp/ctl/readings ifcctl readings show
+  ifcctl readings set my-readings.txt --file /tmp/ctl/readings
+  ifcctl readings clear --file /tmp/ctl/readings)");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp &e) {
@@ -373,5 +442,12 @@ Examples:
   if (put->parsed()) return run_put(ep, name, text, text == "-", force);
   if (commands->parsed()) return run_commands(as_json);
   if (show->parsed()) return run_show(ep, colour, as_json);
+  if (readings->parsed()) {
+    if (readings_file.empty())
+      return fail(kUsage, "readings: no file: give --file FILE or set IFCSIM_READINGS");
+    if (readings_show->parsed()) return run_readings_show(readings_file);
+    if (readings_set->parsed()) return run_readings_set(readings_file, source);
+    return run_readings_clear(readings_file);
+  }
   return run_dump(path, as_json);
 }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "ifcsim_config.hpp"
@@ -22,6 +23,7 @@ namespace {
 
 constexpr char kHelp[] =
     "Usage: ifcsim [--port N] [--bind ADDRESS] [--dir DIRECTORY] [--port-file FILE]\n"
+    "              [--readings FILE]\n"
     "Stands in for the machine controller: serves one GET or PUT request per\n"
     "TCP connection, one connection at a time, until it is stopped, and\n"
     "prints its progress on standard output.\n"
@@ -37,17 +39,21 @@ constexpr char kHelp[] =
     "                       end to FILE (whole: FILE.tmp, then renamed); a\n"
     "                       relative FILE is taken from the directory the\n"
     "                       server is started in, not from --dir\n"
+    "  --readings FILE      measured values and histograms to serve in place of\n"
+    "                       the simulated ones, read again whenever it changes;\n"
+    "                       no file: simulated (docs/readings.md, ifcctl readings)\n"
     "  --help               print this help and exit\n"
     "  --version            print the version and exit\n"
     "\n"
     "Examples:\n"
     "  ifcsim --port 9001 --bind 127.0.0.1 --dir /srv/ifcsim/9001\n"
-    "  ifcsim --port 0 --bind 127.0.0.1 --port-file ifcsim.port --dir state\n";
+    "  ifcsim --port 0 --bind 127.0.0.1 --port-file ifcsim.port --dir state\n"
+    "  ifcsim --readings readings.txt --dir state\n";
 
 constexpr int kUsageStatus = 2;
 
 // Values above every character, so that no short option exists.
-enum option_id { kPort = 256, kBind, kDir, kPortFile, kHelpOption, kVersion };
+enum option_id { kPort = 256, kBind, kDir, kPortFile, kHelpOption, kVersion, kReadings };
 
 const option kOptions[] = {
     {"port", required_argument, nullptr, kPort},
@@ -56,6 +62,7 @@ const option kOptions[] = {
     {"port-file", required_argument, nullptr, kPortFile},
     {"help", no_argument, nullptr, kHelpOption},
     {"version", no_argument, nullptr, kVersion},
+    {"readings", required_argument, nullptr, kReadings},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -139,6 +146,7 @@ int parse_server_options(int argc, char *argv[], server_options *opt) {
   opt->port = kServerPort;
   opt->address = kServerAddress;
   opt->port_file.clear();
+  opt->readings.clear();
   const char *dir = nullptr;
 
   // getopt's own messages are not one line with a hint: report here.
@@ -162,6 +170,11 @@ int parse_server_options(int argc, char *argv[], server_options *opt) {
         if (optarg[0] == '\0')
           return usage_error("--port-file needs a file name", nullptr, "");
         opt->port_file = optarg;
+        break;
+      case kReadings:
+        if (optarg[0] == '\0')
+          return usage_error("--readings: ", optarg, " is no usable file name");
+        opt->readings = optarg;
         break;
       case kHelpOption:
         fputs(kHelp, stdout);
@@ -190,9 +203,13 @@ int parse_server_options(int argc, char *argv[], server_options *opt) {
     }
   }
   if (optind < argc) return usage_error("unexpected argument ", argv[optind], "");
-  if (dir != nullptr && !from_start_directory(&opt->port_file))
-    return usage_error("--port-file: ", opt->port_file.c_str(),
-                       " cannot be resolved: the current directory is unknown");
+  // Every file option names its file from where the server starts: --dir
+  // must not move it.
+  for (std::string *file : {&opt->port_file, &opt->readings}) {
+    if (dir != nullptr && !from_start_directory(file))
+      return usage_error("", file->c_str(),
+                         " cannot be resolved: the current directory is unknown");
+  }
   // Last, as it is the one check that changes something.
   return dir != nullptr ? enter_directory(dir) : -1;
 }

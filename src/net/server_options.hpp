@@ -1,5 +1,5 @@
-// The server's command line: --port, --bind, --dir, --port-file, --help,
-// --version.
+// The server's command line: --port, --bind, --dir, --port-file, --readings,
+// --help, --version.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@ struct server_options {
   std::uint16_t port;     // kServerPort unless --port; 0: the kernel picks one
   std::uint32_t address;  // IPv4, host byte order; kServerAddress unless --bind
   std::string port_file;  // --port-file, absolute when --dir was given; or empty
+  std::string readings;   // --readings, made absolute; or empty
 };
 
 // Reads the command line into *opt and, when it names one, makes the --dir

@@ -14,7 +14,9 @@
 
 #include "client/ifc_client.hpp"
 #include "dispatch/ether_parse.hpp"
+#include "ifc/readings.hpp"
 #include "support/server_process.hpp"
+#include "support/temp_dir.hpp"
 
 // g++ says __SANITIZE_ADDRESS__, clang says __has_feature(address_sanitizer).
 #if defined(__SANITIZE_ADDRESS__)
@@ -92,6 +94,7 @@ int posix_memalign(void **out, std::size_t align, std::size_t size) noexcept {
 
 namespace {
 
+using testing_support::CountOccurrences;
 using testing_support::PutHeader;
 using testing_support::RawConnection;
 using testing_support::RequestHeader;
@@ -263,6 +266,39 @@ TEST_F(RequestPathAllocTest, NoAllocationAfterWarmUp) {
   // One more exchange, so that whatever the server did after the last close is counted.
   EXPECT_EQ(exchange(server, {"IFC_get_stat", "", ""}), "25");
   EXPECT_EQ(allocs() - start, 0u) << "allocations after warm-up in total";
+}
+
+// With a readings file: frames by request and by time, the file read again,
+// refused and removed, between the measurement requests.
+TEST_F(RequestPathAllocTest, NoAllocationWithReadings) {
+  server_ = std::make_unique<ServerProcess>([] {
+    readings_configure("readings");
+    counting = true;
+  });
+  const std::string path = server_->file("readings");
+  static const char *const files[] = {
+      "frame\nmeasured all to:1\nboth bins 0-45 7\nright decimal:1.5\nframe\nleft n1:-1",
+      "every 1ms\nframe\naverage all tbw:3\nframe\nleft bins 3 1 2 3\n",
+      "measured 9 to:1\n",  // refused: a line on stderr
+      nullptr,              // no file
+  };
+  auto round = [&] {
+    for (const char *text : files) {
+      std::remove(path.c_str());
+      if (text != nullptr) testing_support::write_file(path, text);
+      for (const char *g :
+           {"IFC_get_To_Tw_1", "IFC_get_histo_ave_4", "IFC_get_hist_cntdatL",
+            "IFC_get_hist_cntdatR", "IFC_get_hist_cntdatL"})
+        EXPECT_NE(exchange(*server_, {g, "", ""}).substr(0, 1), "<") << g << ": " << text;
+    }
+  };
+  round();
+  ASSERT_FALSE(HasFailure()) << "the server does not answer as expected";
+  const std::uint64_t before = allocs();
+  for (int i = 0; i < 10; ++i) round();
+  EXPECT_EQ(exchange(*server_, {"IFC_get_stat", "", ""}), "25");
+  EXPECT_EQ(allocs() - before, 0u) << "allocations with readings after warm-up";
+  EXPECT_EQ(CountOccurrences(server_->Stderr(), "'9' is no colour number"), 11);
 }
 
 }  // namespace

@@ -107,10 +107,13 @@ TEST(IfcctlCli, WrongUsageExitsTwoWithTheReasonOnStderr) {
     std::vector<std::string> args;
     const char *reason;  // follows "ifcctl: "
   } cases[] = {
-      {"no sub-command", {}, "a command is required: get, put, commands, show, dump\n"},
+      {"no sub-command",
+       {},
+       "a command is required: get, put, commands, show, dump, readings\n"},
       {"unknown sub-command",
        {"--port", "9", "gett", "IFC_get_stat"},
-       "unknown command 'gett'; the commands are get, put, commands, show, dump\n"},
+       "unknown command 'gett'; the commands are get, put, commands, show, dump, "
+       "readings\n"},
       {"unknown option",
        {"--bogus", "commands"},
        "The following argument was not expected"},

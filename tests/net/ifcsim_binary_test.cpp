@@ -259,6 +259,21 @@ TEST(IfcsimBinary, PortAndDirectory) {
   EXPECT_EQ(entries(server->dir()), std::vector<std::string>{"state"});
 }
 
+// --readings is taken from where the server starts, not from its --dir.
+TEST(IfcsimBinary, ReadingsFromTheStartDirectory) {
+  std::uint16_t port = 0;
+  const auto server =
+      start_on_free_port({"--dir", "state", "--readings", "r.txt"}, &port, [] {
+        std::FILE *f = std::fopen("r.txt", "w");
+        return mkdir("state", 0755) == 0 && f != nullptr &&
+               std::fputs("measured 1 to:5\n", f) >= 0 && std::fclose(f) == 0;
+      });
+  ASSERT_NE(server, nullptr);
+  ASSERT_TRUE(listening(*server)) << server->Output() << server->Stderr();
+  EXPECT_EQ(ifc::get(at("127.0.0.1", port), "IFC_get_To_Tw_1").reply, "to:5 tw:242 ");
+  EXPECT_EQ(server->Stderr(), "");
+}
+
 TEST(IfcsimBinary, ThreeInstancesKeepTheirOwnSettings) {
   TempDir dirs[3];
   std::unique_ptr<ChildProcess> servers[3];
@@ -371,6 +386,8 @@ TEST(IfcsimBinary, WrongUsageEndsWithOneLineAndCreatesNothing) {
       {"dir without value", {"--dir"}, "--dir needs a value"},
       {"port file without value", {"--port-file"}, "--port-file needs a value"},
       {"empty port file", {"--port-file="}, "--port-file needs a file name"},
+      {"readings without value", {"--readings"}, "--readings needs a value"},
+      {"readings empty", {"--readings="}, "--readings: '' is no usable file name"},
       {"help with a value", {"--help=yes"}, "--help takes no value"},
       {"port not a number", {"--port", "abc"}, "--port: 'abc' is not a port number"},
       {"port empty", {"--port="}, "--port: '' is not a port number"},

@@ -1,0 +1,84 @@
+#include "dispatch/control_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+bool same_file(const control_file &f, const struct stat &st) {
+  return f.present && f.dev == st.st_dev && f.ino == st.st_ino && f.size == st.st_size &&
+         f.mtime.tv_sec == st.st_mtim.tv_sec && f.mtime.tv_nsec == st.st_mtim.tv_nsec;
+}
+
+void remember(control_file *f, const struct stat &st) {
+  f->present = true;
+  f->dev = st.st_dev;
+  f->ino = st.st_ino;
+  f->size = st.st_size;
+  f->mtime = st.st_mtim;
+}
+
+}  // namespace
+
+int control_file_check(control_file *f) {
+  const bool first = !f->checked;
+  f->checked = true;
+  struct stat st;
+  if (f->path == nullptr || stat(f->path, &st) != 0) {
+    const bool was_there = f->present;
+    f->present = false;
+    return first || was_there ? kControlGone : kControlUnchanged;
+  }
+  if (!first && same_file(*f, st)) return kControlUnchanged;
+  remember(f, st);
+  return kControlChanged;
+}
+
+long control_file_read(control_file *f, char *buf, std::size_t capacity,
+                       const char **reason) {
+  static char too_large[64];
+  std::snprintf(too_large, sizeof too_large, "larger than %zu bytes", capacity - 1);
+  // O_NONBLOCK: a FIFO put in the file's place must not hold the server up.
+  const int fd = open(f->path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    *reason = std::strerror(errno);
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    *reason = std::strerror(errno);
+    close(fd);
+    return -1;
+  }
+  remember(f, st);
+  long length = -1;
+  if (!S_ISREG(st.st_mode)) {
+    *reason = "not a regular file";
+  } else if (static_cast<unsigned long long>(st.st_size) >= capacity) {
+    *reason = too_large;
+  } else {
+    // Read to the end: the file may have grown since the fstat.
+    std::size_t got = 0;
+    ssize_t n = 1;
+    while (got < capacity && n != 0) {
+      n = read(fd, buf + got, capacity - got);
+      if (n < 0 && errno != EINTR) break;
+      if (n > 0) got += static_cast<std::size_t>(n);
+    }
+    if (n < 0) {
+      *reason = std::strerror(errno);
+    } else if (got >= capacity) {
+      *reason = too_large;
+    } else {
+      buf[got] = '\0';
+      length = static_cast<long>(got);
+    }
+  }
+  close(fd);
+  return length;
+}
