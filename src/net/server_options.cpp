@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <getopt.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <cstring>
 
 #include "ifcsim_config.hpp"
+#include "net/journal.hpp"
 
 #ifndef IFCSIM_VERSION
 #error "IFCSIM_VERSION must give the project's version"
@@ -20,6 +22,7 @@ namespace {
 
 constexpr char kHelp[] =
     "Usage: ifcsim [--port N] [--bind ADDRESS] [--dir DIRECTORY]\n"
+    "              [--journal FILE]\n"
     "Stands in for the machine controller: serves one GET or PUT request per\n"
     "TCP connection, one connection at a time, until it is stopped, and\n"
     "prints its progress on standard output.\n"
@@ -30,21 +33,27 @@ constexpr char kHelp[] =
     "  --dir DIRECTORY      working directory, where ifc_set.set, valve_fp.set\n"
     "                       and cgi.log are kept (default: the current one);\n"
     "                       it must exist\n"
+    "  --journal FILE       append one JSON line per connection to FILE: what\n"
+    "                       the client sent, what it got, the result, the files\n"
+    "                       saved (see docs/journal.md); a relative FILE is\n"
+    "                       taken from the directory the server starts in\n"
     "  --help               print this help and exit\n"
     "  --version            print the version and exit\n"
     "\n"
     "Examples:\n"
-    "  ifcsim --port 9001 --bind 127.0.0.1 --dir /srv/ifcsim/9001\n";
+    "  ifcsim --port 9001 --bind 127.0.0.1 --dir /srv/ifcsim/9001\n"
+    "  ifcsim --journal traffic.jsonl\n";
 
 constexpr int kUsageStatus = 2;
 
 // Values above every character, so that no short option exists.
-enum option_id { kPort = 256, kBind, kDir, kHelpOption, kVersion };
+enum option_id { kPort = 256, kBind, kDir, kJournal, kHelpOption, kVersion };
 
 const option kOptions[] = {
     {"port", required_argument, nullptr, kPort},
     {"bind", required_argument, nullptr, kBind},
     {"dir", required_argument, nullptr, kDir},
+    {"journal", required_argument, nullptr, kJournal},
     {"help", no_argument, nullptr, kHelpOption},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -103,6 +112,33 @@ bool parse_address(const char *text, std::uint32_t *address) {
   return true;
 }
 
+// The journal's path made absolute against the directory the server starts
+// in, since --dir moves the working directory and rotation opens it again.
+char journal_path[PATH_MAX];
+
+int resolve_journal(const char *file) {
+  char cwd[PATH_MAX];
+  const bool relative = file[0] != '/';
+  if (file[0] == '\0') return usage_error("--journal: ", file, " is not a file name");
+  if (relative && getcwd(cwd, sizeof cwd) == nullptr) {
+    char reason[128];
+    snprintf(reason, sizeof reason, " cannot be placed (%s)", strerror(errno));
+    return usage_error("--journal: ", file, reason);
+  }
+  const int n = snprintf(journal_path, sizeof journal_path, "%s%s%s", relative ? cwd : "",
+                         relative ? "/" : "", file);
+  if (n < 0 || n >= static_cast<int>(sizeof journal_path))
+    return usage_error("--journal: ", file, " is too long a path");
+  return -1;
+}
+
+int open_journal(const char *file) {
+  if (journal_open(journal_path) == 0) return -1;
+  char reason[128];
+  snprintf(reason, sizeof reason, " cannot be opened (%s)", strerror(errno));
+  return usage_error("--journal: ", file, reason);
+}
+
 int enter_directory(const char *dir) {
   if (chdir(dir) == 0) return -1;
   const int err = errno;
@@ -119,6 +155,7 @@ int parse_server_options(int argc, char *argv[], server_options *opt) {
   opt->port = kServerPort;
   opt->address = kServerAddress;
   const char *dir = nullptr;
+  const char *journal = nullptr;
 
   // getopt's own messages are not one line with a hint: report here.
   opterr = 0;
@@ -136,6 +173,9 @@ int parse_server_options(int argc, char *argv[], server_options *opt) {
         break;
       case kDir:
         dir = optarg;
+        break;
+      case kJournal:
+        journal = optarg;
         break;
       case kHelpOption:
         fputs(kHelp, stdout);
@@ -164,6 +204,10 @@ int parse_server_options(int argc, char *argv[], server_options *opt) {
     }
   }
   if (optind < argc) return usage_error("unexpected argument ", argv[optind], "");
-  // Last, as it is the one check that changes something.
-  return dir != nullptr ? enter_directory(dir) : -1;
+  int status = journal != nullptr ? resolve_journal(journal) : -1;
+  // Last, as these change something: the working directory, then the journal
+  // (created), so that a wrong directory creates nothing.
+  if (status < 0 && dir != nullptr) status = enter_directory(dir);
+  if (status < 0 && journal != nullptr) status = open_journal(journal);
+  return status;
 }

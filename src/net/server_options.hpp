@@ -1,4 +1,5 @@
-// The server's command line: --port, --bind, --dir, --help, --version.
+// The server's command line: --port, --bind, --dir, --journal, --help,
+// --version.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +9,10 @@ struct server_options {
   std::uint32_t address;  // IPv4, host byte order; kServerAddress unless --bind
 };
 
-// Reads the command line into *opt and, when it names one, makes the --dir
-// directory the working directory. Returns -1 when the server is to start;
-// otherwise the exit status: 0 after printing the help or the version on
-// stdout, 2 after one line on stderr for wrong usage. Opens no socket and
-// creates no file.
+// Reads the command line into *opt, makes the --dir directory the working
+// directory and opens the --journal file (journal_open), when they are named.
+// Returns -1 when the server is to start; otherwise the exit status: 0 after
+// printing the help or the version on stdout, 2 after one line on stderr for
+// wrong usage or a journal that cannot be opened. Opens no socket; creates no
+// file but the journal.
 int parse_server_options(int argc, char *argv[], server_options *opt);

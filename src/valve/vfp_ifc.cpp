@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "dispatch/exchange.hpp"
 #include "dispatch/sim_main.hpp"
 #include "ifcsim_config.hpp"
 #include "lib/lib_fp.hpp"
@@ -233,19 +234,48 @@ int get_on_off(char *buf, int colour) {
   return len;
 }
 
+// For the journal's notes: what value_to_int made of a value that is not
+// simply a number.
+void note_value(const char *text) {
+  char *end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text, &end, 10);
+  if (end == text) {
+    exchange_note(kNoteNoNumber);
+    return;
+  }
+  if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) exchange_note(kNoteBeyond32Bits);
+  if (*end != '\0') exchange_note(kNoteRestIgnored);
+}
+
 // Returns 0 always: the result of a PUT handler means nothing.
 int set_on_off(char *data, int len, int colour) {
   if (len < 0) return 0;
   data[len] = '\0';
   line2matrix2(data);
-  for (int k = 0; k < L2M2_ROWS && l2m2[k].key[0] != '\0'; ++k) {
-    for (const cj_entry *e = cj; e->record_name[0] != '\0'; ++e) {
+  const bool watching = exchange_watching();
+  int k = 0;
+  for (; k < L2M2_ROWS && l2m2[k].key[0] != '\0'; ++k) {
+    const cj_entry *e = cj;
+    for (; e->record_name[0] != '\0'; ++e) {
       if (std::strcmp(e->item_name, l2m2[k].key) == 0) {
         VfpWrite(e->record_name, value_to_int(l2m2[k].value), colour);
         break;
       }
     }
+    if (!watching) continue;
+    if (std::strcmp(l2m2[k].key, L2M2_BAD_KEY) == 0) {
+      exchange_note(kNoteItemSkipped);
+    } else if (e->record_name[0] == '\0') {
+      exchange_note(kNoteUnknownItem);
+    } else {
+      note_value(l2m2[k].value);
+    }
   }
+  // A piece with an empty name ends the text: anything behind it is unused.
+  if (watching && k < L2M2_ROWS &&
+      (l2m2[k].value[0] != '\0' || (k + 1 < L2M2_ROWS && l2m2[k + 1].key[0] != '\0')))
+    exchange_note(kNoteRestIgnored);
   return 0;
 }
 
