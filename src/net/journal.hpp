@@ -77,7 +77,7 @@ void journal_keep_payload(journal_entry &e, const char *payload, int n);
 // Formats the line of e (with the notes and files of x, lasting micros) into
 // out, line end included. Returns its length, or -1 when cap is too small;
 // a line needs at most kJournalLineMax bytes.
-inline constexpr int kJournalLineMax = 2 * 6 * kJournalCut + 6 * kHeaderSize + 1024;
+inline constexpr int kJournalLineMax = 2 * 6 * kJournalCut + 6 * kHeaderSize + 2048;
 int journal_format(const journal_entry &e, const exchange_record &x, long long micros,
                    char *out, int cap);
 
