@@ -2,11 +2,12 @@
 // so a benchmark never needs port 9000 or a private network namespace.
 // Everything else (working directory, standard output) is the caller's.
 //
-// usage: ifcsim_bench_server PORTFILE [ALLOCFILE]
+// usage: ifcsim_bench_server PORTFILE [ALLOCFILE [JOURNAL]]
 //   PORTFILE   receives the port once the socket listens
 //   ALLOCFILE  an 8-byte file that holds the process's heap allocation count
 //              from then on (a shared mapping: read it at any time, e.g. with
-//              od -An -tu8 ALLOCFILE)
+//              od -An -tu8 ALLOCFILE); "-" for none
+//   JOURNAL    turns the traffic journal on, as ifcsim --journal does
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -14,9 +15,11 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "alloc_count.hpp"
 #include "net/ether_com.hpp"
+#include "net/journal.hpp"
 #include "net/tcp1_main.hpp"
 #include "port_file.hpp"
 
@@ -49,12 +52,17 @@ int attach_counter_file(const char *) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: ifcsim_bench_server PORTFILE [ALLOCFILE]\n");
+  if (argc < 2 || argc > 4) {
+    std::fprintf(stderr, "usage: ifcsim_bench_server PORTFILE [ALLOCFILE [JOURNAL]]\n");
     return 2;
   }
   std::signal(SIGPIPE, SIG_IGN);  // as the server's own start-up does
-  if (argc == 3 && attach_counter_file(argv[2]) != 0) return 1;
+  if (argc >= 3 && std::strcmp(argv[2], "-") != 0 && attach_counter_file(argv[2]) != 0)
+    return 1;
+  if (argc == 4 && journal_open(argv[3]) != 0) {
+    std::perror(argv[3]);
+    return 1;
+  }
   int listen_fd = -1;
   if (ether_init(&listen_fd, 0) != 1) return 1;
   if (write_port_file(listen_fd, argv[1]) < 0) return 1;
