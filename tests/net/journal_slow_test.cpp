@@ -8,21 +8,15 @@
 #include <thread>
 
 #include "support/journal_lines.hpp"
-#include "support/server_process.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
 
-using nlohmann::ordered_json;
-using testing_support::JournalEntries;
-using testing_support::JournalServer;
-using testing_support::PutHeader;
-using testing_support::RawConnection;
 using namespace std::string_literals;
 
 TEST(JournalSlow, TimeoutAndCut) {
   const std::string payload = "append_log\0"s + std::string(2048 - 11, 'x');
-  static const struct {
+  const struct {
     const char *name;
     bool trickle;  // else 10 header bytes, then silence
     std::string entry;
@@ -34,30 +28,27 @@ TEST(JournalSlow, TimeoutAndCut) {
            std::string(1024 - 11, 'x') + R"(","result":"cut","saved":[],"notes":[]})"},
   };
   for (const auto &c : cases) {
-    testing_support::TempDir journal_dir;
-    const std::string journal = journal_dir.file("journal.jsonl");
-    const auto server = JournalServer(journal);
-    RawConnection conn(server->port());
+    testing_support::TempDir dir;
+    const auto server = testing_support::JournalServer(dir.file("journal.jsonl"));
+    testing_support::RawConnection conn(server->port());
     if (c.trickle) {
-      ASSERT_TRUE(conn.Send(PutHeader(payload.size()))) << c.name;
+      ASSERT_TRUE(conn.Send(testing_support::PutHeader(payload.size())));
       ASSERT_EQ(conn.Read(4), "NEXT") << c.name;
-      // All but three bytes of the block, then one every 4 s (each wait stays
-      // under 5 s): the block ends 12 s after it began.
-      ASSERT_TRUE(conn.Send(payload.substr(0, 1021))) << c.name;
+      // All but three bytes of the block, then one every 4 s (each wait under
+      // 5 s): the block ends 12 s after it began.
+      ASSERT_TRUE(conn.Send(payload.substr(0, 1021)));
       for (size_t i = 1021; i < 1024; ++i) {
         std::this_thread::sleep_for(std::chrono::seconds(4));
         ASSERT_TRUE(conn.Send(payload.substr(i, 1))) << c.name;
       }
     } else {
-      ASSERT_TRUE(conn.Send("GETIFC_get")) << c.name;
+      ASSERT_TRUE(conn.Send("GETIFC_get"));
     }
     ASSERT_TRUE(conn.ReadToClose(std::chrono::seconds(30)).has_value()) << c.name;
     ASSERT_TRUE(server->WaitForRequests(1)) << c.name;
-    const auto entries = JournalEntries(journal);
-    ASSERT_EQ(entries.size(), 1u) << c.name;
-    ordered_json e = entries[0];
+    auto e = testing_support::JournalEntries(dir.file("journal.jsonl")).at(0);
     for (const char *varies : {"time", "ms", "peer"}) e.erase(varies);
-    EXPECT_EQ(e.dump(), ordered_json::parse(c.entry).dump()) << c.name;
+    EXPECT_EQ(e.dump(), nlohmann::ordered_json::parse(c.entry).dump()) << c.name;
   }
 }
 

@@ -11,22 +11,15 @@
 namespace testing_support {
 
 SmallDisk::SmallDisk(std::size_t bytes) {
-  // The mounts stay in this process (and the servers it forks) only.
+  const std::string size = "size=" + std::to_string(bytes);
   if (unshare(CLONE_NEWNS) != 0 ||
-      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    why_ = std::string("no mount namespace: ") + std::strerror(errno);
-    return;
-  }
-  const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
-  if (mount("ifcsim-test", path().c_str(), "tmpfs", 0, options.c_str()) != 0) {
-    why_ = std::string("no tmpfs: ") + std::strerror(errno);
-    return;
-  }
-  mounted_ = true;
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      mount("ifcsim-test", path().c_str(), "tmpfs", 0, size.c_str()) != 0)
+    why_ = std::string("no tmpfs in a mount namespace: ") + std::strerror(errno);
 }
 
 SmallDisk::~SmallDisk() {
-  if (mounted_) umount2(path().c_str(), MNT_DETACH);
+  if (why_.empty()) umount2(path().c_str(), MNT_DETACH);
 }
 
 bool SmallDisk::SetReadOnly(bool read_only) {
@@ -35,10 +28,9 @@ bool SmallDisk::SetReadOnly(bool read_only) {
 }
 
 void SmallDisk::Fill() {
-  const int fd =
-      open(file("filler").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const int fd = open(file("filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   static const char block[4096] = {};
-  // Whole pages first, then what is left of a page byte by byte.
+  // Whole pages, then what is left of the last one.
   for (size_t n = sizeof block; fd >= 0 && n > 0; n /= 2)
     while (write(fd, block, n) == static_cast<ssize_t>(n)) {
     }

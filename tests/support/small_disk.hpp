@@ -1,6 +1,6 @@
-// A small tmpfs over a fresh temporary directory, in a mount namespace that
-// the test process takes for itself: for saves and journal writes that meet
-// a full or a read-only disk. Needs root (CI runs as root).
+// A small tmpfs over a fresh temporary directory, in a mount namespace the
+// test process takes for itself: a disk that fills up or turns read-only
+// under a server it forks. Needs root, as CI has.
 #pragma once
 
 #include <cstddef>
@@ -10,28 +10,18 @@
 
 namespace testing_support {
 
-class SmallDisk {
+class SmallDisk : public TempDir {
  public:
   explicit SmallDisk(std::size_t bytes);
   ~SmallDisk();
-  SmallDisk(const SmallDisk &) = delete;
-  SmallDisk &operator=(const SmallDisk &) = delete;
-
-  // Whether the tmpfs is mounted; why not, when it is not.
-  bool mounted() const { return mounted_; }
+  // "" once mounted, else why not.
   const std::string &why() const { return why_; }
-  const std::string &path() const { return dir_.path(); }
-  std::string file(const std::string &name) const { return dir_.file(name); }
-
-  // Remounts it read-only or writable again; false on failure.
   bool SetReadOnly(bool read_only);
   // Takes every free byte with the file "filler"; Free removes it.
   void Fill();
   void Free();
 
  private:
-  TempDir dir_;
-  bool mounted_ = false;
   std::string why_;
 };
 
