@@ -258,6 +258,7 @@ done
 
 say "set-file load and save"
 (cd "$work/setfile" && "$bin/ifcsim_setfile_bench" 20000 100) >"$work/setfile.out"
+(cd "$work/setfile" && "$bin/ifcsim_journal_bench" 20000) >>"$work/setfile.out"
 
 # The console's pages: each fetched through lighttpd (ifcsim-console in front
 # of the same server), its program run directly, and its GETs alone, side by
@@ -393,7 +394,8 @@ echo
 echo "System calls per request in the server, by name (strace -c -f):"
 awk -F, '{ printf "  %-14s %6s:%s\n", $1, $2, $3 }' "$work/syscalls.csv"
 echo
-echo "Set-file load and save (hfp_load_data2 / hfp_save_data2, same filesystem):"
+echo "Set-file load and save (hfp_load_data2 / hfp_save_data2, same filesystem), and one"
+echo "traffic journal entry (journal_write: format, check the path, append):"
 grep -v '^CSV' "$work/setfile.out" | sed 's/^setfile/ /'
 
 if [[ -s $work/pages.csv ]]; then
