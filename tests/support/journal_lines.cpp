@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <regex>
 
 #include "net/journal.hpp"
 #include "support/temp_dir.hpp"
@@ -21,6 +22,21 @@ std::vector<nlohmann::ordered_json> JournalEntries(const std::string &path) {
     if (end == std::string::npos) break;
   }
   return entries;
+}
+
+nlohmann::ordered_json JournalEntry(ServerProcess &server, const std::string &path,
+                                    int n) {
+  EXPECT_TRUE(server.WaitForRequests(n));
+  const auto entries = JournalEntries(path);
+  if (entries.size() != static_cast<size_t>(n))
+    return "not the entry of request " + std::to_string(n);
+  nlohmann::ordered_json e = entries.back();
+  static const std::regex time(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z)");
+  EXPECT_TRUE(std::regex_match(e.value("time", ""), time)) << e;
+  EXPECT_TRUE(e["ms"].is_number() && e["ms"] >= 0) << e;
+  EXPECT_EQ(e.value("peer", "").rfind("127.0.0.1:", 0), 0u) << e;
+  for (const char *varies : {"time", "ms", "peer"}) e.erase(varies);
+  return e;
 }
 
 std::string JournalBytes(const nlohmann::ordered_json &s) {

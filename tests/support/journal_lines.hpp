@@ -15,6 +15,11 @@ namespace testing_support {
 // line that is no JSON object, or has no line end, fails the test.
 std::vector<nlohmann::ordered_json> JournalEntries(const std::string &path);
 
+// The entry of request n (from 1) once the server has finished it, without
+// time, ms and peer, whose form is checked.
+nlohmann::ordered_json JournalEntry(ServerProcess &server, const std::string &path,
+                                    int n);
+
 // The bytes a journal string stands for, one per character (Latin-1).
 std::string JournalBytes(const nlohmann::ordered_json &s);
 
