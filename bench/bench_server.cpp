@@ -2,12 +2,13 @@
 // so a benchmark never needs port 9000 or a private network namespace.
 // Everything else (working directory, standard output) is the caller's.
 //
-// usage: ifcsim_bench_server [--readings FILE] PORTFILE [ALLOCFILE]
+// usage: ifcsim_bench_server [--readings FILE] PORTFILE [ALLOCFILE [JOURNAL]]
 //   FILE       a readings file, as ifcsim --readings FILE takes it
 //   PORTFILE   receives the port once the socket listens
 //   ALLOCFILE  an 8-byte file that holds the process's heap allocation count
 //              from then on (a shared mapping: read it at any time, e.g. with
-//              od -An -tu8 ALLOCFILE)
+//              od -An -tu8 ALLOCFILE); "-" for none
+//   JOURNAL    turns the traffic journal on, as ifcsim --journal does
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include "ifc/readings.hpp"
 #include "net/ether_com.hpp"
 #include "net/port_file.hpp"
+#include "net/journal.hpp"
 #include "net/tcp1_main.hpp"
 
 namespace {
@@ -57,13 +59,19 @@ int main(int argc, char **argv) {
     argv += 2;
     argc -= 2;
   }
-  if (argc < 2 || argc > 3) {
+  if (argc < 2 || argc > 4) {
     std::fprintf(stderr,
-                 "usage: ifcsim_bench_server [--readings FILE] PORTFILE [ALLOCFILE]\n");
+                 "usage: ifcsim_bench_server [--readings FILE] PORTFILE [ALLOCFILE "
+                 "[JOURNAL]]\n");
     return 2;
   }
   std::signal(SIGPIPE, SIG_IGN);  // as the server's own start-up does
-  if (argc == 3 && attach_counter_file(argv[2]) != 0) return 1;
+  if (argc >= 3 && std::strcmp(argv[2], "-") != 0 && attach_counter_file(argv[2]) != 0)
+    return 1;
+  if (argc == 4 && journal_open(argv[3]) != 0) {
+    std::perror(argv[3]);
+    return 1;
+  }
   int listen_fd = -1;
   if (ether_init(&listen_fd, 0) != 1) return 1;
   if (write_port_file(listen_fd, argv[1]) < 0) {

@@ -11,8 +11,10 @@
 # working directory (under $TMPDIR, or $IFCSIM_BENCH_DIR when set), and stops
 # both when it ends. Every scenario runs both servers side by side, in
 # alternating chunks: this machine is shared, so only their ratio counts.
-# Then the console's pages: each through lighttpd (ifcsim-console in front
-# of the same server), run directly, and its GETs alone, side by side.
+# Then the traffic journal: a second server of the same build with the
+# journal on, against the first, side by side. Then the console's pages:
+# each through lighttpd (ifcsim-console in front of the same server), run
+# directly, and its GETs alone, side by side.
 set -euo pipefail
 
 full=0
@@ -51,7 +53,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-mkdir "$work/server" "$work/baseline" "$work/setfile"
+mkdir "$work/server" "$work/baseline" "$work/setfile" "$work/server_j"
 
 # Both servers start in their own empty working directory: the server creates
 # its set files from the defaults at the first access, as in the field.
@@ -61,20 +63,27 @@ server_pid=$!
 pids+=("$server_pid")
 (cd "$work/baseline" && exec "$bin/ifcsim_baseline" "$work/baseline.port" >/dev/null 2>&1) &
 pids+=("$!")
+(cd "$work/server_j" && exec "$bin/ifcsim_bench_server" "$work/server_j.port" - \
+  "$work/journal.jsonl" >"$work/server_j.out" 2>"$work/server_j.err") &
+server_j_pid=$!
+pids+=("$server_j_pid")
 # The same server with a readings file in place: the ready-made "ramp", whose
 # histograms change at every request.
 mkdir "$work/readings"
 cp "$root/dist/readings/ramp" "$work/readings.txt"
 (cd "$work/readings" && exec "$bin/ifcsim_bench_server" --readings "$work/readings.txt" \
   "$work/readings.port" "$work/readings.allocs" >"$work/readings-server.out" 2>"$work/readings.err") &
-pids+=("$!")
+readings_pid=$!
+pids+=("$readings_pid")
 for _ in $(seq 100); do
-  [[ -s $work/server.port && -s $work/baseline.port && -s $work/readings.port ]] && break
+  [[ -s $work/server.port && -s $work/baseline.port && -s $work/server_j.port &&
+    -s $work/readings.port ]] && break
   sleep 0.05
 done
 sport=$(cat "$work/server.port")
 bport=$(cat "$work/baseline.port")
 rport=$(cat "$work/readings.port")
+jport=$(cat "$work/server_j.port")
 
 # The PUT texts: values equal to the defaults, so every GET reply keeps its
 # length however often the PUTs run.
@@ -101,9 +110,12 @@ scenarios=(
   "PUT_log_256k|--put append_log --size 256000|--put x --size 256000|slow"
 )
 # IFCSIM_BENCH_ONLY="stat PUT_to_tw_1" runs only the scenarios named (ids above);
-# "pages" names the console's pages.
+# "pages" names the console's pages, "journal" the journal on/off runs.
 pages=(overview targets valves selection histograms measurements letoff)
+all_scenarios=("${scenarios[@]}")
+journal_ids=" stat on_off_1 PUT_to_tw_1 PUT_on_off_1 "
 if [[ -n ${IFCSIM_BENCH_ONLY:-} ]]; then
+  [[ " $IFCSIM_BENCH_ONLY " == *" journal "* ]] || journal_ids=""
   [[ " $IFCSIM_BENCH_ONLY " == *" pages "* ]] || pages=()
   chosen=()
   for s in "${scenarios[@]}"; do
@@ -137,6 +149,16 @@ budget() { # class conc -> "n T w k"
     slow/*) echo "1000 5 2 3" ;;
   esac
 }
+# The journal on/off runs, at c=1: more rounds than above, as only the ratio
+# of the two servers counts.
+journal_budget() {
+  if ((full)); then echo "10000 0 50 20"; return; fi
+  case "$1" in
+    fast) echo "20000 10 200 20" ;;
+    medium) echo "10000 10 20 20" ;;
+    slow) echo "2000 20 2 20" ;;
+  esac
+}
 # Requests per scenario for the warm-up and under strace.
 few() { [[ $1 == slow ]] && echo 3 || echo 20; }
 traced() { case $1 in slow) echo 5 ;; medium) echo 50 ;; *) echo 200 ;; esac }
@@ -156,7 +178,7 @@ for s in "${scenarios[@]}"; do
   IFS='|' read -r id sargs bargs class <<<"$s"
   # shellcheck disable=SC2086
   lg -c 1 -n "$(few "$class")" -w 0 --tag "warm" --target server "$sport" $sargs --target base "$bport" $bargs \
-    >>"$work/warm.log" || true
+    --target journal "$jport" $sargs >>"$work/warm.log" || true
 done
 
 : >"$work/results.csv"
@@ -183,6 +205,20 @@ for s in "${scenarios[@]}"; do
     served=$(awk -F, '$3=="server"{print $8}' "$work/run.out" | head -1)
     echo "$id,$c,$((a1 - a0)),$((served + w)),$((o1 - o0))" >>"$work/allocs.csv"
   done
+done
+
+# The same server with the journal on and off, side by side: ratio = on/off.
+: >"$work/journal.csv"
+for s in "${all_scenarios[@]}"; do
+  IFS='|' read -r id sargs bargs class <<<"$s"
+  [[ $journal_ids == *" $id "* ]] || continue
+  read -r n cap w chunks <<<"$(journal_budget "$class")"
+  say "journal on/off: $id c=1"
+  # shellcheck disable=SC2086
+  lg -c 1 -n "$n" -w "$w" -T "$cap" -k "$chunks" --tag "$id" --target on "$jport" $sargs \
+    --target off "$sport" $sargs >"$work/journal.out" || true
+  cat "$work/journal.out" >>"$work/runs.log"
+  grep -E '^(CSV|RATIO),' "$work/journal.out" >>"$work/journal.csv" || true
 done
 
 # The support library's client (ifc_get, what CGI programs call) in a loop
@@ -224,14 +260,19 @@ fi
 
 say "system calls per request (strace -c -f, attached to the server)"
 : >"$work/syscalls.csv"
-# Each scenario on the server, and the histogram on the server with readings.
 traced_runs=()
-for s in "${scenarios[@]}"; do traced_runs+=("$s|$server_pid|$sport"); done
+for s in "${scenarios[@]}"; do traced_runs+=("$s|$server_pid|$sport|"); done
+# The journal's own calls, on the server that writes it.
+for s in "${all_scenarios[@]}"; do
+  [[ $journal_ids == *" ${s%%|*} "* ]] && traced_runs+=("$s|$server_j_pid|$jport|+journal")
+done
+# The histogram on the server with readings.
 [[ -s $work/readings.csv ]] &&
-  traced_runs+=("hist+readings|--get IFC_get_hist_cntdatL||fast|${pids[2]}|$rport")
-for s in "${traced_runs[@]}"; do
-  IFS='|' read -r id sargs bargs class pid port <<<"$s"
+  traced_runs+=("hist+readings|--get IFC_get_hist_cntdatL||fast|$readings_pid|$rport|")
+for r in "${traced_runs[@]}"; do
+  IFS='|' read -r id sargs bargs class pid port suffix <<<"$r"
   m=$(traced "$class")
+  id=$id$suffix
   strace -f -c -U name,calls -S calls -o "$work/strace.$id" -p "$pid" 2>/dev/null &
   st=$!
   for _ in $(seq 100); do
@@ -250,6 +291,7 @@ done
 
 say "set-file load and save"
 (cd "$work/setfile" && "$bin/ifcsim_setfile_bench" 20000 100) >"$work/setfile.out"
+(cd "$work/setfile" && "$bin/ifcsim_journal_bench" 20000) >>"$work/setfile.out"
 
 # The console's pages: each fetched through lighttpd (ifcsim-console in front
 # of the same server), its program run directly, and its GETs alone, side by
@@ -342,6 +384,26 @@ awk -F, -v allocs="$work/allocs.csv" -v calls="$work/syscalls.csv" -v names="$(f
         (s[7] == 1 ? call[s[2]] : "")
     }
   }' "$work/results.csv"
+if [[ -s $work/journal.csv ]]; then
+  echo
+  echo "Traffic journal: the same server with the journal on and off, side by side in"
+  echo "alternating rounds at c=1; ratio = median over the rounds of on/off rate (its"
+  echo "range beside it); cost = 1 - ratio. Latencies in microseconds."
+  awk -F, '
+    BEGIN { printf "  %-14s %5s %8s %8s %5s %11s %6s %7s %7s %7s %7s %4s\n", "scenario", "n",
+            "on/s", "off/s", "ratio", "(rounds)", "cost", "on50", "off50", "on99", "off99", "err" }
+    $1 == "CSV" { if ($3 == "on") on[$2] = $0; else { off[$2] = $0; order[++n] = $2 } }
+    $1 == "RATIO" { ratio[$2] = $6; range[$2] = sprintf("%.2f-%.2f", $7, $8) }
+    END {
+      for (r = 1; r <= n; r++) {
+        k = order[r]; split(on[k], a, ","); split(off[k], b, ",")
+        printf "  %-14s %5s %8.0f %8.0f %5.2f %11s %5.1f%% %7.0f %7.0f %7.0f %7.0f %4d\n", k, a[8],
+          a[10], b[10], ratio[k], range[k], 100 * (1 - ratio[k]), a[12], b[12], a[14], b[14],
+          a[9] + b[9]
+      }
+    }' "$work/journal.csv"
+  echo "  journal written: $(wc -l <"$work/journal.jsonl") lines, $(stat -c %s "$work/journal.jsonl") bytes"
+fi
 if [[ -s $work/client.csv ]]; then
   echo
   echo "Client: ifc_get of the support library in a loop against the baseline, beside the"
@@ -390,7 +452,8 @@ echo
 echo "System calls per request in the server, by name (strace -c -f):"
 awk -F, '{ printf "  %-14s %6s:%s\n", $1, $2, $3 }' "$work/syscalls.csv"
 echo
-echo "Set-file load and save (hfp_load_data2 / hfp_save_data2, same filesystem):"
+echo "Set-file load and save (hfp_load_data2 / hfp_save_data2, same filesystem), and one"
+echo "traffic journal entry (journal_write: format, check the path, append):"
 grep -v '^CSV' "$work/setfile.out" | sed 's/^setfile/ /'
 
 if [[ -s $work/pages.csv ]]; then
@@ -430,10 +493,11 @@ fi
 # (with the average), the loadgen's own lines, the strace summaries.
 keep=$build/bench-results
 rm -rf "$keep" && mkdir -p "$keep"
-cp "$work"/{results.csv,allocs.csv,syscalls.csv,client.csv,readings.csv,runs.log,setfile.out,pages.csv} "$keep/"
+cp "$work"/{results.csv,allocs.csv,syscalls.csv,client.csv,journal.csv,readings.csv,runs.log,setfile.out,pages.csv} "$keep/"
 cp "$work"/strace.* "$keep/" 2>/dev/null || true
 echo "Raw results: $keep"
-errs=$(cat "$work/results.csv" "$work/client.csv" "$work/readings.csv" | awk -F, '$1=="CSV"{e+=$9} END{print e+0}')
+errs=$(cat "$work/results.csv" "$work/client.csv" "$work/journal.csv" "$work/readings.csv" |
+  awk -F, '$1=="CSV"{e+=$9} END{print e+0}')
 errs=$((errs + $(awk -F, '$1=="PAGE"{e+=$5} END{print e+0}' "$work/pages.csv")))
 if ((errs > 0)); then
   echo "ERRORS: $errs failed exchanges; first errors:"

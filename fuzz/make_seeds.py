@@ -186,12 +186,31 @@ def readings_seeds():
         write(t, name, data)
 
 
+def journal_seeds():
+    """Byte 0: 0 a header that is none, 1 a GET, 2 a PUT; bytes 1 and 2:
+    notes, files, where the GET's name ends; then the bytes."""
+    t = "journal"
+    every_byte = bytes(range(256))
+    seeds = {
+        "bad_header": b"\0\0\0GETIFC",
+        "get": b"\1\1\x14IFC_get_stat        color:1 mode:0 totw_sw:0 ",
+        "get_long_reply": b"\1\0\x0cIFC_get_stat" + b"x" * 5000,
+        "put": b"\2\x10\1IFC_set_to_tw_1\0to:95 tw:250",
+        "put_no_nul": b"\2\0\0abcd",
+        "put_every_byte": b"\2\xff\xffappend_log\0" + every_byte,
+        "put_long_text": b"\2\0\0append_log\0" + every_byte * 20,
+    }
+    for name, data in seeds.items():
+        write(t, name, data)
+
+
 def main():
     connection_seeds()
     put_handler_seeds()
     set_file_seeds()
     line2matrix2_seeds()
     readings_seeds()
+    journal_seeds()
     return 0
 
 

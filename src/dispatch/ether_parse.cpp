@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "dispatch/exchange.hpp"
 #include "dispatch/sim_main.hpp"
 #include "ifc/ifc_net.hpp"
 #include "ifcsim_config.hpp"
@@ -84,6 +85,16 @@ bool names_match(const char *received, const char *row) {
   return strncmp(received, row, kCommandFieldSize) == 0;
 }
 
+// Every command but append_log reads its text up to a NUL, and takes a line
+// end or a tab for a blank (or, on/off, for part of a piece).
+void note_text(const char *data, int len) {
+  for (int i = 0; i < len; ++i) {
+    if (data[i] == '\0') exchange_note(kNoteNulInText);
+    if (data[i] == '\n' || data[i] == '\r' || data[i] == '\t')
+      exchange_note(kNoteLineEnd);
+  }
+}
+
 }  // namespace
 
 int ether_get_data(const char *name, char *buf) {
@@ -93,21 +104,23 @@ int ether_get_data(const char *name, char *buf) {
   return -1;
 }
 
-void ether_put_data(char *payload, int len) {
+int ether_put_data(char *payload, int len) {
   const char *end =
       len > 0 ? static_cast<const char *>(memchr(payload, '\0', len)) : nullptr;
   if (end == nullptr) {
     if (deb_ether_parse) puts("COMMAND END not found");
-    return;
+    return kPutNoName;
   }
   const int name_len = static_cast<int>(end - payload);
   char *data = payload + name_len + 1;
   const int data_len = len - name_len - 1;
   for (const auto *row = put_commands; row->name != nullptr; ++row) {
     if (names_match(payload, row->name)) {
+      if (row->handler != append_log && exchange_watching()) note_text(data, data_len);
       (void)row->handler(data, data_len);
-      return;
+      return 0;
     }
   }
   if (deb_ether_parse) puts("not found");
+  return kPutNotFound;
 }

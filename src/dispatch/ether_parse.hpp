@@ -30,5 +30,9 @@ extern std::int16_t deb_ether_parse;
 int ether_get_data(const char *name, char *buf);
 
 // Splits a PUT payload at its first NUL and runs the named handler with the
-// data part. payload[len] must be writable.
-void ether_put_data(char *payload, int len);
+// data part. payload[len] must be writable. Returns 0 when a handler ran,
+// kPutNoName when the payload holds no NUL, kPutNotFound when no row
+// matches; the server loop tells the client none of this.
+inline constexpr int kPutNoName = -1;
+inline constexpr int kPutNotFound = -2;
+int ether_put_data(char *payload, int len);

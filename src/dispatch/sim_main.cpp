@@ -10,19 +10,41 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "dispatch/exchange.hpp"
 #include "ifcsim_config.hpp"
+
+namespace {
+
+// One line per file and request: the change is lost, the client has had its
+// "FIN" all the same, and the next request tries again.
+void report_failure(const char *path, const char *what, int err) {
+  if (exchange_failed(path)) printf("%s: %s (%s)\n", path, what, strerror(err));
+}
+
+}  // namespace
 
 int append_log(char *data, int len) {
   const int fd = open(kCgiLogFile, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return 0;
-  // Nothing is reported; a short write only goes on with the rest.
+  if (fd < 0) {
+    report_failure(kCgiLogFile, "not appended to", errno);
+    return 0;
+  }
   for (int done = 0; done < len;) {
     const ssize_t n = write(fd, data + done, static_cast<size_t>(len - done));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      const int err = n < 0 ? errno : EIO;
+      // The part that went in is taken back: the log holds whole texts only.
+      const off_t at = lseek(fd, 0, SEEK_CUR);
+      if (done > 0 && at >= done) (void)!ftruncate(fd, at - done);
+      close(fd);
+      report_failure(kCgiLogFile, "not appended to", err);
+      return 0;
+    }
     done += static_cast<int>(n);
   }
   close(fd);
+  if (len > 0) exchange_saved(kCgiLogFile);
   return 0;
 }
 
@@ -64,19 +86,31 @@ bool write_all(int fd, const char *p, size_t n) {
   while (n > 0) {
     ssize_t w = write(fd, p, n);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
+    if (w <= 0) {
+      if (w == 0) errno = EIO;
+      return false;
+    }
     p += w;
     n -= static_cast<size_t>(w);
   }
   return true;
 }
 
-}  // namespace
+// What load_image gives for a file that is neither a regular file nor a
+// directory (whose read fails as it always did).
+constexpr int kNotRegular = -2;
 
-int hfp_load_data2(const char *path, void *buf, int size) {
-  if (size < 0) return -1;
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+// hfp_load_data2, but kNotRegular for a FIFO, a device or a socket: reading
+// one may block for good or never end. O_NONBLOCK keeps the open of a FIFO
+// from waiting for a writer.
+int load_image(const char *path, void *buf, int size) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return 0;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    close(fd);
+    return kNotRegular;
+  }
   ssize_t n = read(fd, buf, static_cast<size_t>(size));
   int read_errno = errno;
   close(fd);
@@ -85,44 +119,110 @@ int hfp_load_data2(const char *path, void *buf, int size) {
   return static_cast<int>(n);
 }
 
+// Whether resolved (a path without links) lies in the directory that holds
+// the link path, or below it.
+bool inside_own_directory(const char *path, const char *resolved) {
+  char dir[PATH_MAX], real_dir[PATH_MAX];
+  const char *slash = strrchr(path, '/');
+  const size_t n = slash == nullptr ? 0 : static_cast<size_t>(slash - path) + 1;
+  if (n + 2 > sizeof dir) return false;
+  memcpy(dir, path, n);
+  memcpy(dir + n, ".", 2);
+  if (realpath(dir, real_dir) == nullptr) return false;
+  const size_t m = strlen(real_dir);
+  if (m == 1) return true;  // the root holds everything
+  return strncmp(resolved, real_dir, m) == 0 && resolved[m] == '/';
+}
+
+// The first save of a file longer than its table would cut it: the whole
+// file is kept as "<file>.long" first (a hard link, no copy). false, with one
+// line, when it cannot be kept: then nothing may be saved over it.
+bool keep_long_file(const char *name, const char *file, long long length, int size) {
+  char kept[PATH_MAX];
+  int err = ENAMETOOLONG;
+  if (with_suffix(kept, file, ".long")) {
+    if ((unlink(kept) == 0 || errno == ENOENT) && link(file, kept) == 0) {
+      printf("%s: %lld bytes, expected %d; kept as %s before the save shortens it\n",
+             name, length, size, kept);
+      return true;
+    }
+    err = errno;
+  }
+  if (exchange_failed(name)) {
+    printf("%s: %lld bytes, expected %d; could not keep it as %s.long (%s), not saved\n",
+           name, length, size, file, strerror(err));
+  }
+  return false;
+}
+
+}  // namespace
+
+int hfp_load_data2(const char *path, void *buf, int size) {
+  if (size < 0) return -1;
+  const int n = load_image(path, buf, size);
+  return n == kNotRegular ? -1 : n;
+}
+
 // Writing the set file in place would leave a short or empty file behind a
 // crash or a full disk, and the next load would throw every setting away.
 // The image goes to a temporary file beside it instead, which replaces the
 // set file only once it is whole and on disk.
 int hfp_save_data2(const char *path, const void *buf, int size) {
   if (size < 0) return -1;
+  const char *name = path;  // as the caller knows it: for the lines below
   // A set file that is a link to the real one stays a link: the real file is
-  // replaced, in its own directory, as an in-place write would have changed it.
+  // replaced, in its own directory, as an in-place write would have changed
+  // it. A link planted to make the server rewrite a file elsewhere is not
+  // followed: only one that leads into its own directory (or below) is.
   char resolved[PATH_MAX];
   struct stat old;
   bool exists = lstat(path, &old) == 0;
   if (exists && S_ISLNK(old.st_mode) && realpath(path, resolved) != nullptr) {
+    if (!inside_own_directory(path, resolved)) {
+      if (exchange_failed(name))
+        printf("%s: not saved (a link to %s, outside its directory)\n", name, resolved);
+      return -1;
+    }
     path = resolved;
     exists = stat(path, &old) == 0;
   }
+  if (exists && S_ISREG(old.st_mode) && old.st_size > size &&
+      !keep_long_file(name, path, static_cast<long long>(old.st_size), size))
+    return -1;
   char tmp[PATH_MAX];
-  if (!with_suffix(tmp, path, ".tmp")) return -1;
+  if (!with_suffix(tmp, path, ".tmp")) {
+    report_failure(name, "not saved", ENAMETOOLONG);
+    return -1;
+  }
   // O_NOFOLLOW: a link left under the temporary name must not redirect the
   // write to some other file.
   int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    report_failure(name, "not saved", errno);
+    return -1;
+  }
   // A set file that someone narrowed (say to 0600) keeps its permissions, as
   // it did when it was rewritten in place.
   if (exists && S_ISREG(old.st_mode)) fchmod(fd, old.st_mode & 07777);
-  bool ok = write_all(fd, static_cast<const char *>(buf), static_cast<size_t>(size)) &&
-            fsync(fd) == 0;
-  if (close(fd) != 0) ok = false;
-  if (ok && rename(tmp, path) == 0) {
+  int err = 0;
+  if (!write_all(fd, static_cast<const char *>(buf), static_cast<size_t>(size)) ||
+      fsync(fd) != 0)
+    err = errno;
+  if (close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && rename(tmp, path) == 0) {
     sync_parent_dir(path);
+    exchange_saved(name);
     return 0;
   }
+  if (err == 0) err = errno;
   unlink(tmp);
+  report_failure(name, "not saved", err);
   return -1;
 }
 
 int hfp_load_table(const char *path, void *table, const void *defaults, int size) {
   errno = 0;
-  int n = hfp_load_data2(path, table, size);
+  int n = size < 0 ? -1 : load_image(path, table, size);
   int err = errno;
   if (n == size) return size;
 
@@ -143,7 +243,9 @@ int hfp_load_table(const char *path, void *table, const void *defaults, int size
   }
   if (!(open_failed && err == ENOENT)) {
     char reason[96];
-    if (n < 0 || open_failed) {
+    if (n == kNotRegular) {
+      snprintf(reason, sizeof reason, "not a regular file");
+    } else if (n < 0 || open_failed) {
       snprintf(reason, sizeof reason, "unreadable (%s)", strerror(err));
     } else {
       snprintf(reason, sizeof reason, "%d bytes, expected %d", n, size);

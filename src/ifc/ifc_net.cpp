@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "dispatch/exchange.hpp"
 #include "dispatch/sim_main.hpp"
 #include "ifc/readings.hpp"
 #include "ifcsim/ifcsim_protocol.h"
@@ -68,6 +69,41 @@ bool colons_to_blanks(char *text, int count) {
   return true;
 }
 
+// What a PUT text holds besides what the command read, for the journal's
+// notes (dispatch/exchange.hpp); only worked out while the journal is on.
+
+bool blank(const char *s) { return s[std::strspn(s, " \t\n\r\f\v")] == '\0'; }
+
+// Whether the word at s (up to white space) is w.
+bool word_is(const char *s, const char *w) {
+  const std::size_t n = std::strcspn(s, " \t\n\r\f\v");
+  return n == std::strlen(w) && std::strncmp(s, w, n) == 0;
+}
+
+// A text read by a pattern of keys, each followed by a number, the colons
+// turned into blanks ("to %ld tw %ld"): got numbers were read, number i
+// ending at text[ends[i]]. Tells where and why the reading stopped short.
+void note_keyed(const char *text, int got, const int *ends, const char *const *keys,
+                int want) {
+  const char *stop = text;
+  if (got > 0) stop += ends[got - 1] + std::strspn(text + ends[got - 1], " \t\n\r\f\v");
+  if (got >= want) {
+    if (*stop != '\0') exchange_note(kNoteRestIgnored);
+    return;
+  }
+  if (word_is(stop, keys[got < 0 ? 0 : got])) {
+    exchange_note(kNoteNoNumber);
+    return;
+  }
+  for (int k = 0; k < want; ++k) {
+    if (word_is(stop, keys[k])) {
+      exchange_note(kNoteKeyOrder);
+      return;
+    }
+  }
+  exchange_note(kNoteRestIgnored);
+}
+
 // A value the table cannot give (the file holds no such record) shows as 0.
 std::int32_t read_or_zero(const char *name, int index) {
   std::int32_t v = 0;
@@ -82,6 +118,24 @@ std::int32_t read_or_zero(const char *name, int index) {
 // word that fills the buffer is too long to be any name. "%8s" below.
 constexpr int kSelectWordWidth = 8;
 static_assert(kSelectWordWidth == IFC_FLAG_NAME_MAX + 1);
+
+// IFC_set_select_item's text "%8s %ld", the first colon a blank: got fields
+// read, field i ending at text[ends[i]].
+void note_select_item(const char *text, int got, const char *word, long value,
+                      const int *ends) {
+  const bool all = std::strcmp(word, "all") == 0;
+  if (got < 1) {
+    exchange_note(kNoteKeyMissing);
+  } else if (!all && ifc_flag_item(ifc_flag_find(word)) == nullptr) {
+    exchange_note(kNoteUnknownItem);
+  } else if (!all && got < 2) {
+    exchange_note(kNoteNoNumber);
+  } else {
+    if (got == 2 && !fits_i32(value)) exchange_note(kNoteBeyond32Bits);
+    if (all && got == 2 && value != 0) exchange_note(kNoteAllIsZero);
+    if (!blank(text + ends[got - 1])) exchange_note(kNoteRestIgnored);
+  }
+}
 
 // ---------------------------------------------------------------------------
 // Simulated machine information
@@ -146,9 +200,19 @@ int get_target(char *buf, std::int16_t color) {
 
 int set_to_tw(char *data, int len, std::int32_t color) {
   data[len] = '\0';
-  if (!colons_to_blanks(data, 2)) return -1;
+  if (!colons_to_blanks(data, 2)) {
+    exchange_note(kNoteKeyMissing);
+    return -1;
+  }
   long to = 0, tw = 0;
-  int got = std::sscanf(data, "to %ld tw %ld", &to, &tw);
+  int ends[2] = {0, 0};
+  int got = std::sscanf(data, "to %ld%n tw %ld%n", &to, &ends[0], &tw, &ends[1]);
+  if (exchange_watching()) {
+    static const char *const keys[] = {"to", "tw"};
+    note_keyed(data, got, ends, keys, 2);
+    if ((got >= 1 && !fits_i32(to)) || (got >= 2 && !fits_i32(tw)))
+      exchange_note(kNoteBeyond32Bits);
+  }
   if (got >= 1 && fits_i32(to)) Ifc_SetWrite("Tot", static_cast<std::int32_t>(to), color);
   if (got >= 2 && fits_i32(tw)) Ifc_SetWrite("Twt", static_cast<std::int32_t>(tw), color);
   return got >= 1 ? 0 : -1;
@@ -265,10 +329,15 @@ int IFC_get_select_item(char *buf) {
 
 int IFC_set_select_item(char *data, int len) {
   data[len] = '\0';
-  if (!colons_to_blanks(data, 1)) return -1;
+  if (!colons_to_blanks(data, 1)) {
+    exchange_note(kNoteKeyMissing);
+    return -1;
+  }
   char word[kSelectWordWidth + 1] = "";
   long value = 0;
-  int got = std::sscanf(data, "%8s %ld", word, &value);
+  int ends[2] = {0, 0};
+  int got = std::sscanf(data, "%8s%n %ld%n", word, &ends[0], &value, &ends[1]);
+  if (exchange_watching()) note_select_item(data, got, word, value, ends);
   if (got < 1) return -1;
   if (std::strcmp(word, IFC_FLAG_ALL) == 0) {
     for (int i = 0; i < IFC_FLAGS; ++i)
@@ -293,9 +362,20 @@ int IFC_get_stat(char *buf) {
 
 int IFC_set_stat(char *data, int len) {
   data[len] = '\0';
-  if (!colons_to_blanks(data, 3)) return -1;
+  if (!colons_to_blanks(data, 3)) {
+    exchange_note(kNoteKeyMissing);
+    return -1;
+  }
   long v[3] = {0, 0, 0};
-  int got = std::sscanf(data, "color %ld mode %ld totw_sw %ld", &v[0], &v[1], &v[2]);
+  int ends[3] = {0, 0, 0};
+  int got = std::sscanf(data, "color %ld%n mode %ld%n totw_sw %ld%n", &v[0], &ends[0],
+                        &v[1], &ends[1], &v[2], &ends[2]);
+  if (exchange_watching()) {
+    static const char *const keys[] = {"color", "mode", "totw_sw"};
+    note_keyed(data, got, ends, keys, 3);
+    for (int i = 0; i < got; ++i)
+      if (!fits_i32(v[i])) exchange_note(kNoteBeyond32Bits);
+  }
   for (int i = 0; i < got; ++i)
     if (fits_i32(v[i])) Ifc_SetWrite("STAT_1", static_cast<std::int32_t>(v[i]), i + 1);
   return got >= 1 ? 0 : -1;
@@ -354,14 +434,26 @@ int IFC_get_hist_cntdatR(char *buf) { return IFC_get_hist_cntdat(buf, 1); }
 
 int IFC_hst_select_item(char *data, int len) {
   data[len] = '\0';
-  if (len > kHstSelectMax) return -1;
+  if (len > kHstSelectMax) {
+    exchange_note(kNoteTooLong);
+    return -1;
+  }
   // Within the length limit no word can outgrow these buffers.
   char side[kHstSelectMax + 1] = "";
   char item[kHstSelectMax + 1] = "";
   long color = 0;  // not supplied: out of range
-  std::sscanf(data, "%15s %ld %15s", side, &color, item);
+  int end = 0;
+  const int got = std::sscanf(data, "%15s %ld %15s%n", side, &color, item, &end);
   bool left = std::strcmp(side, "LEFT") == 0;
   bool color_ok = color >= 1 && color <= 6;
+  if (exchange_watching()) {
+    if (got >= 1 && !left && std::strcmp(side, "RIGHT") != 0)
+      exchange_note(kNoteSideWord);
+    if (got < 2) exchange_note(kNoteNoNumber);
+    if (got >= 2 && !color_ok) exchange_note(kNoteBadColour);
+    if (got >= 2 && key_index(item) < 0) exchange_note(kNoteUnknownItem);
+    if (got == 3 && !blank(data + end)) exchange_note(kNoteRestIgnored);
+  }
   if (color_ok) Ifc_SetWrite("STAT_2", static_cast<int>(color), left ? 2 : 4);
   int number = key_index(item);
   if (number >= 0) Ifc_SetWrite("STAT_2", number, left ? 1 : 3);
@@ -370,10 +462,21 @@ int IFC_hst_select_item(char *data, int len) {
 
 int IFC_hst_clear(char *data, int len) {
   data[len] = '\0';
-  if (len > kHstClearMax) return -1;
+  if (len > kHstClearMax) {
+    exchange_note(kNoteTooLong);
+    return -1;
+  }
   char item[kHstSelectMax + 1] = "";
   long color = 0;
-  if (std::sscanf(data, "%ld %15s", &color, item) != 2 || !fits_i32(color)) return -1;
+  int end = 0;
+  const int got = std::sscanf(data, "%ld %15s%n", &color, item, &end);
+  if (exchange_watching()) {
+    if (got < 1) exchange_note(kNoteNoNumber);
+    if (got >= 1 && !fits_i32(color)) exchange_note(kNoteBeyond32Bits);
+    if (got >= 1 && key_index(item) < 0) exchange_note(kNoteUnknownItem);
+    if (got == 2 && !blank(data + end)) exchange_note(kNoteRestIgnored);
+  }
+  if (got != 2 || !fits_i32(color)) return -1;
   int number = key_index(item);
   if (number < 0) return -1;
   clear_histo(static_cast<int>(color), number);
@@ -382,18 +485,30 @@ int IFC_hst_clear(char *data, int len) {
 
 int IFC_hst_set(char *data, int len) {
   data[len] = '\0';
-  if (len > kHstSetMax) return -1;
+  if (len > kHstSetMax) {
+    exchange_note(kNoteTooLong);
+    return -1;
+  }
   // A number the data does not supply, or one beyond 32 bits, is passed as 0;
   // so is an unknown item name.
   long num[5] = {0, 0, 0, 0, 0};
   char l_item[kHstSetMax + 1] = "";
   char r_item[kHstSetMax + 1] = "";
-  std::sscanf(data, "%ld %32s %ld %ld %32s %ld %ld", &num[0], l_item, &num[1], &num[2],
-              r_item, &num[3], &num[4]);
+  int end = 0;
+  const int got = std::sscanf(data, "%ld %32s %ld %ld %32s %ld %ld%n", &num[0], l_item,
+                              &num[1], &num[2], r_item, &num[3], &num[4], &end);
   int v[5];
   for (int i = 0; i < 5; ++i) v[i] = fits_i32(num[i]) ? static_cast<int>(num[i]) : 0;
   int l_number = key_index(l_item);
   int r_number = key_index(r_item);
+  if (exchange_watching()) {
+    if (got < 7) exchange_note(kNoteNoNumber);
+    for (long n : num)
+      if (!fits_i32(n)) exchange_note(kNoteBeyond32Bits);
+    if ((l_item[0] != '\0' && l_number < 0) || (r_item[0] != '\0' && r_number < 0))
+      exchange_note(kNoteUnknownItem);
+    if (got == 7 && !blank(data + end)) exchange_note(kNoteRestIgnored);
+  }
   set_histo(v[0], l_number < 0 ? 0 : l_number, v[1], v[2], r_number < 0 ? 0 : r_number,
             v[3], v[4]);
   return 0;

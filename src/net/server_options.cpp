@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <getopt.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "ifcsim_config.hpp"
+#include "net/journal.hpp"
 
 #ifndef IFCSIM_VERSION
 #error "IFCSIM_VERSION must give the project's version"
@@ -23,7 +25,7 @@ namespace {
 
 constexpr char kHelp[] =
     "Usage: ifcsim [--port N] [--bind ADDRESS] [--dir DIRECTORY] [--port-file FILE]\n"
-    "              [--readings FILE]\n"
+    "              [--journal FILE] [--readings FILE]\n"
     "Stands in for the machine controller: serves one GET or PUT request per\n"
     "TCP connection, one connection at a time, until it is stopped, and\n"
     "prints its progress on standard output.\n"
@@ -39,6 +41,10 @@ constexpr char kHelp[] =
     "                       end to FILE (whole: FILE.tmp, then renamed); a\n"
     "                       relative FILE is taken from the directory the\n"
     "                       server is started in, not from --dir\n"
+    "  --journal FILE       append one JSON line per connection to FILE: what\n"
+    "                       the client sent, what it got, the result, the files\n"
+    "                       saved (see docs/journal.md); a relative FILE is\n"
+    "                       taken from the directory the server starts in\n"
     "  --readings FILE      measured values and histograms to serve in place of\n"
     "                       the simulated ones, read again whenever it changes;\n"
     "                       no file: simulated (docs/readings.md, ifcctl readings)\n"
@@ -48,18 +54,20 @@ constexpr char kHelp[] =
     "Examples:\n"
     "  ifcsim --port 9001 --bind 127.0.0.1 --dir /srv/ifcsim/9001\n"
     "  ifcsim --port 0 --bind 127.0.0.1 --port-file ifcsim.port --dir state\n"
-    "  ifcsim --readings readings.txt --dir state\n";
+    "  ifcsim --readings readings.txt --dir state\n"
+    "  ifcsim --journal traffic.jsonl\n";
 
 constexpr int kUsageStatus = 2;
 
 // Values above every character, so that no short option exists.
-enum option_id { kPort = 256, kBind, kDir, kPortFile, kHelpOption, kVersion, kReadings };
+enum option_id { kPort = 256, kBind, kDir, kPortFile, kHelpOption, kVersion, kReadings, kJournal };
 
 const option kOptions[] = {
     {"port", required_argument, nullptr, kPort},
     {"bind", required_argument, nullptr, kBind},
     {"dir", required_argument, nullptr, kDir},
     {"port-file", required_argument, nullptr, kPortFile},
+    {"journal", required_argument, nullptr, kJournal},
     {"help", no_argument, nullptr, kHelpOption},
     {"version", no_argument, nullptr, kVersion},
     {"readings", required_argument, nullptr, kReadings},
@@ -130,6 +138,15 @@ bool from_start_directory(std::string *path) {
   return true;
 }
 
+// Turns the journal on; the path is absolute by now, since rotation opens it
+// again after --dir has moved the working directory.
+int open_journal(const std::string &file) {
+  if (journal_open(file.c_str()) == 0) return -1;
+  char reason[128];
+  snprintf(reason, sizeof reason, " cannot be opened (%s)", strerror(errno));
+  return usage_error("--journal: ", file.c_str(), reason);
+}
+
 int enter_directory(const char *dir) {
   if (chdir(dir) == 0) return -1;
   const int err = errno;
@@ -147,7 +164,9 @@ int parse_server_options(int argc, char *argv[], server_options *opt) {
   opt->address = kServerAddress;
   opt->port_file.clear();
   opt->readings.clear();
+  opt->journal.clear();
   const char *dir = nullptr;
+  const char *journal = nullptr;
 
   // getopt's own messages are not one line with a hint: report here.
   opterr = 0;
@@ -175,6 +194,10 @@ int parse_server_options(int argc, char *argv[], server_options *opt) {
         if (optarg[0] == '\0')
           return usage_error("--readings: ", optarg, " is no usable file name");
         opt->readings = optarg;
+        break;
+      case kJournal:
+        if (optarg[0] == '\0') return usage_error("--journal: ", optarg, " is not a file name");
+        opt->journal = optarg;
         break;
       case kHelpOption:
         fputs(kHelp, stdout);
@@ -204,12 +227,15 @@ int parse_server_options(int argc, char *argv[], server_options *opt) {
   }
   if (optind < argc) return usage_error("unexpected argument ", argv[optind], "");
   // Every file option names its file from where the server starts: --dir
-  // must not move it.
-  for (std::string *file : {&opt->port_file, &opt->readings}) {
+  // must not move it. Without --dir a relative name stays as given.
+  for (std::string *file : {&opt->port_file, &opt->readings, &opt->journal}) {
     if (dir != nullptr && !from_start_directory(file))
       return usage_error("", file->c_str(),
-                         " cannot be resolved: the current directory is unknown");
+                         " cannot be placed: the current directory is unknown");
   }
-  // Last, as it is the one check that changes something.
-  return dir != nullptr ? enter_directory(dir) : -1;
+  // Last, as these change something: the working directory, then the journal
+  // (created), so that a wrong directory creates nothing.
+  int status = dir != nullptr ? enter_directory(dir) : -1;
+  if (status < 0 && !opt->journal.empty()) status = open_journal(opt->journal);
+  return status;
 }

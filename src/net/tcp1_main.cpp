@@ -13,8 +13,10 @@
 #include <cstring>
 
 #include "dispatch/ether_parse.hpp"
+#include "dispatch/exchange.hpp"
 #include "ifcsim_config.hpp"
 #include "net/ether_com.hpp"
+#include "net/journal.hpp"
 #include "net/port_file.hpp"
 
 std::int16_t deb_tcp1_main = 1;
@@ -40,61 +42,131 @@ bool read_put_length(const char *field, std::int32_t *length) {
   return true;
 }
 
-void finish_with_error(int conn, const char *message) {
+void print_error(const char *message) {
   puts(message);
   fflush(stdout);
-  close(conn);
 }
 
-}  // namespace
+// The journal's record of the current connection: filled as the request
+// goes, written once the connection is closed.
+journal_entry entry;
 
-void tcp1_handle_connection(int conn) {
-  if (deb_tcp1_main) printf("connected... ");
-  fflush(stdout);
+// Why the header wait or a transfer failed, in the journal's words.
+journal_result transfer_failure() {
+  switch (ether_last_report().end) {
+    case ether_end::timeout:
+      return journal_result::timeout;
+    case ether_end::closed:
+      return journal_result::closed;
+    case ether_end::cut:
+      return journal_result::cut;
+    case ether_end::not_next:
+      return journal_result::bad_next;
+    default:
+      return journal_result::io_error;
+  }
+}
 
+// Notes what the client sent besides what it was asked for.
+void note_liberties(int conn) {
+  if (ether_last_report().early) exchange_note(kNoteEarlyBytes);
+  // Bytes still waiting once the request is done were more than it needed.
+  if (entry.result <= journal_result::empty && ether_peer_ahead(conn))
+    exchange_note(kNoteExtraBytes);
+}
+
+void serve_get(int conn, const char *field) {
+  char name[kCommandFieldSize + 1];
+  int i = 0;
+  for (; i < kCommandFieldSize && field[i] != '\0'; ++i) name[i] = field[i];
+  name[i] = '\0';
+  const int length = ether_get_data(name, ether_tcp1_data);
+  const int sent =
+      ether_send_all_data(conn, ether_tcp1_data, length, kTransferLimitSeconds);
+  entry.verb = "GET";
+  if (journal_enabled()) journal_keep_get_name(entry, name, i);
+  if (length >= 0) {
+    entry.reply = ether_tcp1_data;
+    entry.reply_bytes = length;
+  }
+  if (sent < 0) {
+    entry.result = transfer_failure();
+  } else if (length < 0) {
+    entry.result = journal_result::unknown;
+  }
+  note_liberties(conn);
+}
+
+void serve_put(int conn, const char *field) {
+  entry.verb = "PUT";
+  std::int32_t length = 0;
+  entry.has_length = read_put_length(field, &length);
+  entry.length = length;
+  if (!entry.has_length || static_cast<std::uint32_t>(length) > kMaxPayload) {
+    (void)send(conn, "ERR!", 4, MSG_NOSIGNAL);
+    print_error("error: TOO BIG DATA");
+    entry.result = journal_result::refused;
+    return;
+  }
+  const int received =
+      ether_recv_all_data(conn, ether_tcp1_data, length, kTransferLimitSeconds);
+  if (journal_enabled()) {
+    journal_keep_payload(entry, ether_tcp1_data,
+                         received < 0 ? ether_last_report().bytes : received);
+  }
+  if (received < 0) {
+    entry.result = transfer_failure();
+  } else if (received == 0) {
+    entry.result = journal_result::empty;
+  } else {
+    const int ran = ether_put_data(ether_tcp1_data, received);
+    if (ran == kPutNoName) entry.result = journal_result::no_name;
+    if (ran == kPutNotFound) entry.result = journal_result::not_found;
+  }
+  note_liberties(conn);
+}
+
+// Header, then GET or PUT; prints the error lines. The caller closes.
+void serve(int conn) {
   int on = 1;
   (void)ioctl(conn, FIONBIO, &on);
 
   const int got = ether_recv_unit_data(conn, ether_tcp1_data, kHeaderSize, kWaitSeconds);
   if (got < 0) {
-    finish_with_error(conn, "main(): ether_recv_unit_data");
+    print_error("main(): ether_recv_unit_data");
+    journal_keep_header(entry, ether_tcp1_data, ether_last_report().bytes);
+    entry.result = transfer_failure();
     return;
   }
   // A short header is terminated where it ends, so that no byte of an earlier
   // request is printed as part of it.
   ether_tcp1_data[got < kHeaderSize ? got : kHeaderSize] = '\0';
   if (deb_tcp1_main) puts(ether_tcp1_data);
-  if (got < kHeaderSize) {
-    finish_with_error(conn, "error: command len");
-    return;
-  }
-
   const char *field = ether_tcp1_data + kVerbSize;
-  if (memcmp(ether_tcp1_data, "GET", kVerbSize) == 0) {
-    char name[kCommandFieldSize + 1];
-    int i = 0;
-    for (; i < kCommandFieldSize && field[i] != '\0'; ++i) name[i] = field[i];
-    name[i] = '\0';
-    const int length = ether_get_data(name, ether_tcp1_data);
-    (void)ether_send_all_data(conn, ether_tcp1_data, length, kTransferLimitSeconds);
-    close(conn);
-    return;
+  if (got == kHeaderSize && memcmp(ether_tcp1_data, "GET", kVerbSize) == 0) {
+    serve_get(conn, field);
+  } else if (got == kHeaderSize && memcmp(ether_tcp1_data, "PUT", kVerbSize) == 0) {
+    serve_put(conn, field);
+  } else {
+    print_error(got < kHeaderSize ? "error: command len" : "error: UNKNOWN COMMAND");
+    journal_keep_header(entry, ether_tcp1_data, got);
+    entry.result = journal_result::bad_header;
   }
-  if (memcmp(ether_tcp1_data, "PUT", kVerbSize) == 0) {
-    std::int32_t length = 0;
-    const bool in_range = read_put_length(field, &length);
-    if (!in_range || static_cast<std::uint32_t>(length) > kMaxPayload) {
-      (void)send(conn, "ERR!", 4, MSG_NOSIGNAL);
-      finish_with_error(conn, "error: TOO BIG DATA");
-      return;
-    }
-    const int received =
-        ether_recv_all_data(conn, ether_tcp1_data, length, kTransferLimitSeconds);
-    if (received > 0) ether_put_data(ether_tcp1_data, received);
-    close(conn);
-    return;
-  }
-  finish_with_error(conn, "error: UNKNOWN COMMAND");
+}
+
+}  // namespace
+
+void tcp1_handle_connection(int conn, const sockaddr_in *peer) {
+  if (deb_tcp1_main) printf("connected... ");
+  fflush(stdout);
+  exchange_begin();
+  if (journal_enabled()) journal_start(entry, peer);
+  serve(conn);
+  close(conn);
+  if (!journal_enabled()) return;
+  if (entry.result == journal_result::ok && exchange_current().failed != 0)
+    entry.result = journal_result::save_failed;
+  journal_write(entry);
 }
 
 void tcp1_serve(int listen_fd) {
@@ -110,7 +182,7 @@ void tcp1_serve(int listen_fd) {
       perror("server: accept");
       continue;
     }
-    tcp1_handle_connection(conn);
+    tcp1_handle_connection(conn, &peer);
   }
 }
 

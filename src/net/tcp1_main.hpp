@@ -1,6 +1,8 @@
 // The server loop: one connection at a time, one request per connection.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <cstdint>
 
 #include "ifcsim_config.hpp"
@@ -8,8 +10,9 @@
 // Debug switch: while nonzero the loop prints its progress lines.
 extern std::int16_t deb_tcp1_main;
 
-// Serves one accepted connection: header, GET or PUT, and closes it.
-void tcp1_handle_connection(int conn);
+// Serves one accepted connection: header, GET or PUT, and closes it; then,
+// with the journal on, appends its entry (peer: the client's address, or null).
+void tcp1_handle_connection(int conn, const sockaddr_in *peer = nullptr);
 
 // Accepts and serves connections on a listening socket, for ever.
 [[noreturn]] void tcp1_serve(int listen_fd);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "dispatch/exchange.hpp"
 #include "dispatch/sim_main.hpp"
 #include "ifcsim/ifcsim_protocol.h"
 #include "ifcsim/lib_data2.h"
@@ -178,15 +179,43 @@ int get_on_off(char *buf, int colour) {
   return len;
 }
 
+// For the journal's notes: what value_to_int made of a value that is not
+// simply a number.
+void note_value(const char *text) {
+  char *end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text, &end, 10);
+  if (end == text) {
+    exchange_note(kNoteNoNumber);
+    return;
+  }
+  if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) exchange_note(kNoteBeyond32Bits);
+  if (*end != '\0') exchange_note(kNoteRestIgnored);
+}
+
 // Returns 0 always: the result of a PUT handler means nothing.
 int set_on_off(char *data, int len, int colour) {
   if (len < 0) return 0;
   data[len] = '\0';
   line2matrix2(data);
-  for (int k = 0; k < L2M2_ROWS && l2m2[k].key[0] != '\0'; ++k) {
+  const bool watching = exchange_watching();
+  int k = 0;
+  for (; k < L2M2_ROWS && l2m2[k].key[0] != '\0'; ++k) {
     const ifc_item *e = ifc_valve_item(ifc_valve_find(l2m2[k].key));
     if (e != nullptr) VfpWrite(e->record, value_to_int(l2m2[k].value), colour);
+    if (!watching) continue;
+    if (std::strcmp(l2m2[k].key, L2M2_BAD_KEY) == 0) {
+      exchange_note(kNoteItemSkipped);
+    } else if (e == nullptr) {
+      exchange_note(kNoteUnknownItem);
+    } else {
+      note_value(l2m2[k].value);
+    }
   }
+  // A piece with an empty name ends the text: anything behind it is unused.
+  if (watching && k < L2M2_ROWS &&
+      (l2m2[k].value[0] != '\0' || (k + 1 < L2M2_ROWS && l2m2[k + 1].key[0] != '\0')))
+    exchange_note(kNoteRestIgnored);
   return 0;
 }
 

@@ -1,10 +1,12 @@
 // The request path allocates nothing: the server loop runs in a child process
 // whose heap allocations are counted (into a shared page the test reads), and
 // after one warm-up round of every request a steady stream of the same
-// requests must not allocate a single byte.
+// requests must not allocate a single byte; with the traffic journal off and
+// on (its line formatted and written after every request).
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 #include "client/ifc_client.hpp"
 #include "dispatch/ether_parse.hpp"
 #include "ifc/readings.hpp"
+#include "net/journal.hpp"
 #include "support/server_process.hpp"
 #include "support/temp_dir.hpp"
 
@@ -110,7 +113,10 @@ struct request {
   std::string raw;      // this header goes out as it is
 };
 
+int exchanges = 0;  // connections made by exchange()
+
 std::string exchange(const ServerProcess &server, const request &r) {
+  ++exchanges;
   if (!r.raw.empty()) {
     RawConnection conn(server.port());
     if (!conn.Send(r.raw)) return "<send>";
@@ -130,15 +136,21 @@ std::string payload(const std::string &name, const std::string &text) {
   return name + std::string(1, '\0') + text;
 }
 
-class RequestPathAllocTest : public ::testing::Test {
+// The parameter: whether the journal is on.
+class RequestPathAllocTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     void *page = mmap(nullptr, sizeof(std::atomic<std::uint64_t>), PROT_READ | PROT_WRITE,
                       MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(page, MAP_FAILED);
     shared_allocs = new (page) std::atomic<std::uint64_t>(0);
+    exchanges = 0;
+    const std::string journal = GetParam() ? journal_dir_.file("journal.jsonl") : "";
     // Only the server child counts into the shared page.
-    server_ = std::make_unique<ServerProcess>([] { counting = true; });
+    server_ = std::make_unique<ServerProcess>([journal] {
+      if (!journal.empty() && journal_open(journal.c_str()) != 0) std::_Exit(3);
+      counting = true;
+    });
   }
 
   void TearDown() override {
@@ -149,10 +161,13 @@ class RequestPathAllocTest : public ::testing::Test {
 
   std::uint64_t allocs() const { return shared_allocs->load(); }
 
+  testing_support::TempDir journal_dir_;
   std::unique_ptr<ServerProcess> server_;
 };
 
-TEST_F(RequestPathAllocTest, CounterSeesAllocations) {
+INSTANTIATE_TEST_SUITE_P(JournalOffOn, RequestPathAllocTest, ::testing::Bool());
+
+TEST_P(RequestPathAllocTest, CounterSeesAllocations) {
   // The control: the same wrappers count a plain malloc in this process.
   void *(*volatile do_malloc)(std::size_t) = std::malloc;
   const std::uint64_t before = allocs();
@@ -163,7 +178,7 @@ TEST_F(RequestPathAllocTest, CounterSeesAllocations) {
   EXPECT_EQ(allocs(), before + 1);
 }
 
-TEST_F(RequestPathAllocTest, NoAllocationAfterWarmUp) {
+TEST_P(RequestPathAllocTest, NoAllocationAfterWarmUp) {
   const ServerProcess &server = *server_;
   const std::string big_log(256000 - 11, 'x');
   // The on/off text of every item at its stored value, so that the replies
@@ -266,13 +281,23 @@ TEST_F(RequestPathAllocTest, NoAllocationAfterWarmUp) {
   // One more exchange, so that whatever the server did after the last close is counted.
   EXPECT_EQ(exchange(server, {"IFC_get_stat", "", ""}), "25");
   EXPECT_EQ(allocs() - start, 0u) << "allocations after warm-up in total";
+  if (GetParam()) {
+    // The journal was written all along: a line for every connection, the
+    // one before the cases included.
+    ASSERT_TRUE(server_->WaitForRequests(exchanges + 1));
+    const std::string lines =
+        testing_support::read_file(journal_dir_.file("journal.jsonl"));
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), exchanges + 1);
+  }
 }
 
 // With a readings file: frames by request and by time, the file read again,
 // refused and removed, between the measurement requests.
-TEST_F(RequestPathAllocTest, NoAllocationWithReadings) {
-  server_ = std::make_unique<ServerProcess>([] {
+TEST_P(RequestPathAllocTest, NoAllocationWithReadings) {
+  const std::string journal = GetParam() ? journal_dir_.file("readings.jsonl") : "";
+  server_ = std::make_unique<ServerProcess>([journal] {
     readings_configure("readings");
+    if (!journal.empty() && journal_open(journal.c_str()) != 0) std::_Exit(3);
     counting = true;
   });
   const std::string path = server_->file("readings");

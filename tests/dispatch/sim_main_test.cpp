@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "dispatch/exchange.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
@@ -19,6 +20,7 @@ namespace {
 using testing_support::file_exists;
 using testing_support::read_file;
 using testing_support::ScopedWorkDir;
+using testing_support::TempDir;
 using testing_support::write_file;
 
 constexpr int kSize = 800;
@@ -38,6 +40,11 @@ bool is_dir(const std::string &path) {
 bool is_symlink(const std::string &path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool is_fifo(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
 }
 
 // Everything fn writes to standard output, at the descriptor level.
@@ -164,6 +171,46 @@ TEST_F(SimMainFiles, SaveThroughLinkReplacesTheRealFile) {
   }
 }
 
+// What stands at the name is never lost or changed elsewhere: a file longer
+// than the table is kept whole before the save cuts it; a link out of its
+// directory is not followed, and the save fails.
+TEST_F(SimMainFiles, SaveKeepsALongFileAndWritesNothingOutside) {
+  TempDir outside;
+  const std::string original = pattern(1000, 1), image = pattern(kSize, 2);
+  const struct {
+    const char *name;
+    std::string target;  // the link's target, or "" for a plain file
+    int result;
+    std::string kept;  // the file that holds the original afterwards
+    std::string printed;
+  } cases[] = {
+      {"longer file", "", 0, "ifc_set.set.long",
+       "ifc_set.set: 1000 bytes, expected 800; kept as ifc_set.set.long before the save "
+       "shortens it\n"},
+      {"link out of the directory", outside.file("x.set"), -1, outside.file("x.set"),
+       "ifc_set.set: not saved (a link to " + outside.file("x.set") +
+           ", outside its directory)\n"},
+  };
+  for (const auto &c : cases) {
+    ScopedWorkDir dir;
+    if (c.target.empty()) {
+      write_file(kPath, original);
+    } else {
+      write_file(c.target, original);
+      ASSERT_EQ(symlink(c.target.c_str(), kPath), 0) << c.name;
+    }
+    exchange_begin();  // a request of its own: its lines are not held back
+    int result = 1;
+    EXPECT_EQ(
+        capture_stdout([&] { result = hfp_save_data2(kPath, image.data(), kSize); }),
+        c.printed)
+        << c.name;
+    EXPECT_EQ(result, c.result) << c.name;
+    EXPECT_EQ(read_file(c.kept), original) << c.name;
+    EXPECT_EQ(read_file(kPath), c.result == 0 ? image : original) << c.name;
+  }
+}
+
 // Each way a save can fail must return -1 and leave the old set file whole.
 // Permissions cannot provoke a failure: CI runs as root.
 TEST_F(SimMainFiles, SaveBlockedAtTemporaryNameKeepsOldFile) {
@@ -256,7 +303,7 @@ TEST_F(SimMainFiles, AppendLogAddsTheDataPartAsItCame) {
   }
 }
 
-enum class Entry { kNone, kFile, kDirectory, kLinkLoop };
+enum class Entry { kNone, kFile, kDirectory, kLinkLoop, kFifo };
 
 // hfp_load_table in a fresh directory: what stands at the set file's name
 // before, and what the table, the files and standard output hold after.
@@ -292,6 +339,9 @@ TEST(SimMainLoadTable, TakesWholeFilesAndSetsAsideOthers) {
       {"link loop: open fails", Entry::kLinkLoop, 0, "older", 0, 0, 0, Entry::kLinkLoop,
        "ifc_set.set: unreadable (Too many levels of symbolic links); kept as "
        "ifc_set.set.bad, defaults restored\n"},
+      {"FIFO: not read, no wait for a writer", Entry::kFifo, 0, nullptr, 0, 0, 0,
+       Entry::kFifo,
+       "ifc_set.set: not a regular file; kept as ifc_set.set.bad, defaults restored\n"},
   };
   const std::string defaults = pattern(kSize, 9);
   for (const auto &c : cases) {
@@ -309,6 +359,9 @@ TEST(SimMainLoadTable, TakesWholeFilesAndSetsAsideOthers) {
         break;
       case Entry::kLinkLoop:
         ASSERT_EQ(symlink(kPath, kPath), 0) << c.name;
+        break;
+      case Entry::kFifo:
+        ASSERT_EQ(mkfifo(kPath, 0644), 0) << c.name;
         break;
     }
 
@@ -334,6 +387,9 @@ TEST(SimMainLoadTable, TakesWholeFilesAndSetsAsideOthers) {
         break;
       case Entry::kLinkLoop:
         EXPECT_TRUE(is_symlink("ifc_set.set.bad")) << c.name;
+        break;
+      case Entry::kFifo:
+        EXPECT_TRUE(is_fifo("ifc_set.set.bad")) << c.name;
         break;
     }
     EXPECT_FALSE(file_exists("ifc_set.set.tmp")) << c.name;

@@ -3,28 +3,25 @@
 // (tests/data/ifc_set.set) with the slots a case changes.
 #include "ifc/ifc_net.hpp"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "dispatch/ether_parse.hpp"
 #include "ifc/ifc_set_image.hpp"
 #include "ifcsim_config.hpp"
 #include "support/temp_dir.hpp"
+
+extern "C" ssize_t __real_read(int fd, void *buf, size_t n);
 
 namespace {
 
@@ -177,24 +174,37 @@ TEST_F(IfcNetTest, ImageWithoutTerminatorOrNameEnds) {
   EXPECT_EQ(get(IFC_get_hst_select), "0 ? 0 ?");
 }
 
-// Stands in for the set file with a FIFO that gives every load its own image:
-// load k sees k in every value slot, so a reply shows which load each of its
-// values came from, and how many loads it made.
+// Stands in for the set file: while one lives, every load of it gets its own
+// image, load k seeing k in every value slot, so a reply shows which load
+// each of its values came from, and how many loads it made. The test is
+// linked with -Wl,--wrap=read, and the server reads only regular files.
 class ImagePerLoad {
  public:
   explicit ImagePerLoad(const char *path) : path_(path) {
-    EXPECT_EQ(mkfifo(path, 0644), 0) << path;
-    thread_ = std::thread([this] { Serve(); });
+    write_file(path, default_image());
+    active_ = this;
   }
-  ~ImagePerLoad() {
-    if (thread_.joinable()) Finish();
-  }
+  ~ImagePerLoad() { Finish(); }
   // Stops serving; returns the number of loads served.
   int Finish() {
-    stop_ = true;
-    thread_.join();
-    unlink(path_);
+    active_ = nullptr;
     return served_;
+  }
+
+  // The read of a load, when one is active and fd is the set file.
+  static bool Serves(int fd, void *buf, size_t n, ssize_t *got) {
+    if (active_ == nullptr) return false;
+    char link[64], target[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t len = readlink(link, target, sizeof target - 1);
+    if (len < 0) return false;
+    target[len] = '\0';
+    const std::string_view name(target);
+    if (!name.ends_with(std::string("/") + active_->path_)) return false;
+    const std::string img = Image(++active_->served_);
+    *got = static_cast<ssize_t>(std::min(n, img.size()));
+    std::memcpy(buf, img.data(), static_cast<size_t>(*got));
+    return true;
   }
 
  private:
@@ -205,45 +215,9 @@ class ImagePerLoad {
     return img;
   }
 
-  void Serve() {
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-    // Non-blocking: fails until the first load has the FIFO open for reading.
-    int fd = -1;
-    while (!stop_ && (fd = open(path_, O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0)
-      usleep(100);
-    if (fd < 0) return;
-    // The writing end stays open throughout: a load that opens the FIFO then
-    // waits for its image instead of reading end-of-file. The next image goes
-    // in once the last one has been taken; with no load holding the FIFO open
-    // the write fails (EPIPE) and is tried again.
-    bool pending = false;
-    for (;;) {
-      int left = 0;
-      if (ioctl(fd, FIONREAD, &left) != 0) {
-        ADD_FAILURE() << "FIONREAD on the FIFO";
-        break;
-      }
-      if (left == 0 && pending) {
-        ++served_;
-        pending = false;
-      }
-      if (stop_) break;
-      if (left == 0) {
-        const std::string img = Image(served_ + 1);
-        pending = write(fd, img.data(), img.size()) == 800;
-      }
-      if (!pending || left > 0) usleep(100);
-    }
-    close(fd);
-  }
-
+  static inline ImagePerLoad *active_ = nullptr;
   const char *path_;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> served_{0};
-  std::thread thread_;
+  int served_ = 0;
 };
 
 // A reply's values are read one after the other in the order they appear in
@@ -591,3 +565,8 @@ TEST_F(IfcNetTest, LargestDataPartsChangeNothing) {
 }
 
 }  // namespace
+
+extern "C" ssize_t __wrap_read(int fd, void *buf, size_t n) {
+  ssize_t got = 0;
+  return ImagePerLoad::Serves(fd, buf, n, &got) ? got : __real_read(fd, buf, n);
+}

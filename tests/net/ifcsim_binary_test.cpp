@@ -240,14 +240,16 @@ TEST(IfcsimBinary, InAPrivateNetwork) {
   }
 }
 
-TEST(IfcsimBinary, PortAndDirectory) {
+TEST(IfcsimBinary, PortDirectoryAndJournal) {
   std::uint16_t port = 0;
-  // A relative --dir, made in the server's working directory.
-  const auto server = start_on_free_port({"--dir", "state"}, &port,
-                                         [] { return mkdir("state", 0755) == 0; });
+  // A relative --dir, made in the server's working directory, and a relative
+  // --journal, which stays in that directory.
+  const auto server = start_on_free_port({"--dir", "state", "--journal", "j.jsonl"},
+                                         &port, [] { return mkdir("state", 0755) == 0; });
   ASSERT_NE(server, nullptr);
   ASSERT_TRUE(listening(*server)) << server->Output() << server->Stderr();
-  ASSERT_EQ(entries(server->dir()), std::vector<std::string>{"state"});
+  const std::vector<std::string> both{"j.jsonl", "state"};
+  ASSERT_EQ(entries(server->dir()), both);
 
   EXPECT_EQ(ifc::put(at("127.0.0.1", port), "append_log", "hello\n").error,
             ifc::client_error::none);
@@ -256,7 +258,10 @@ TEST(IfcsimBinary, PortAndDirectory) {
   EXPECT_EQ(got.reply, "to:90 tw:240 ");
   EXPECT_EQ(read_file(server->file("state/cgi.log")), "hello\n");
   EXPECT_EQ(read_file(server->file("state/ifc_set.set")).size(), 800u);
-  EXPECT_EQ(entries(server->dir()), std::vector<std::string>{"state"});
+  EXPECT_EQ(entries(server->dir()), both);
+  server->WaitForOutput(kWaiting, testing_support::kDefaultWait, 3);
+  const std::string journal = read_file(server->file("j.jsonl"));
+  EXPECT_EQ(std::count(journal.begin(), journal.end(), '\n'), 2) << journal;
 }
 
 // --readings is taken from where the server starts, not from its --dir.
@@ -419,6 +424,9 @@ TEST(IfcsimBinary, WrongUsageEndsWithOneLineAndCreatesNothing) {
       {"bad directory behind good options",
        {"--port", "9001", "--bind", "127.0.0.1", "--dir", "missing"},
        "--dir: 'missing' does not exist"},
+      {"journal that cannot be opened",
+       {"--journal", "missing/journal.jsonl"},
+       "--journal: 'missing/journal.jsonl' cannot be opened (No such file or directory)"},
       {"positional argument", {"9001"}, "unexpected argument '9001'"},
       {"argument after --",
        {"--port", "9001", "--", "--bind"},
