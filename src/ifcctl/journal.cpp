@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -111,7 +112,8 @@ class journal_source {
 
  private:
   bool open_file() {
-    fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocked by a FIFO without a writer.
+    fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st;
     if (fd_ < 0) return false;
     if (fstat(fd_, &st) != 0) {
@@ -322,45 +324,69 @@ std::string table_row(const journal_line &e) {
 // others; the lines as they are, none, since no marker matches a filter.
 class journal_view {
  public:
-  journal_view(const journal_filter &f, bool as_json) : f_(f), as_json_(as_json) {}
+  // last > 0: keeps only the last entries of what comes before print().
+  journal_view(const journal_filter &f, bool as_json, int last)
+      : f_(f), as_json_(as_json), last_(last), out_(as_json ? "" : table_header()) {}
 
   void add(journal_line l) {
     if (l.mark) {
       if (!f_.any())
-        shown_.push_back(std::move(l));
+        show(std::move(l));
       else if (!as_json_)
         held_ = std::move(l);
       return;
     }
     if (!matches(l, f_)) return;
-    if (held_) shown_.push_back(*std::exchange(held_, std::nullopt));
-    shown_.push_back(std::move(l));
+    if (held_) show(*std::exchange(held_, std::nullopt));
+    show(std::move(l));
   }
 
-  // Keeps the last n entries and what is shown between them, with the
-  // marker just before the first.
-  void keep_last(int n) {
-    std::size_t from = shown_.size();
-    for (int entries = 0; from > 0 && entries < n;)
-      if (!shown_[--from].mark) ++entries;
-    if (from > 0 && shown_[from - 1].mark) --from;
-    shown_.erase(shown_.begin(), shown_.begin() + static_cast<std::ptrdiff_t>(from));
-  }
-
-  // Prints what has been shown since the last call; false when stdout fails.
+  // Prints what waits, the kept entries too, after which every line is
+  // printed as it comes. False once stdout cannot be written.
   bool print() {
-    std::string out;
-    for (const journal_line &l : shown_) out += as_json_ ? l.raw + "\n" : table_row(l);
-    shown_.clear();
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0;
+    for (const journal_line &l : window_) out_ += rendered(l);
+    window_.clear();
+    last_ = 0;
+    write_out();
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
   }
 
  private:
+  // Output is written in pieces of about this size, so that a long journal
+  // is not held in memory.
+  static constexpr std::size_t kPiece = 65536;
+
+  std::string rendered(const journal_line &l) const {
+    return as_json_ ? l.raw + "\n" : table_row(l);
+  }
+  void write_out() {
+    std::fwrite(out_.data(), 1, out_.size(), stdout);
+    out_.clear();
+  }
+
+  // With last, the window keeps the last entries, what falls between them
+  // and the marker just before the first.
+  void show(journal_line l) {
+    if (last_ == 0) {
+      out_ += rendered(l);
+      if (out_.size() >= kPiece) write_out();
+      return;
+    }
+    entries_ += l.mark ? 0 : 1;
+    window_.push_back(std::move(l));
+    if (entries_ <= last_) return;
+    for (; entries_ > last_; window_.pop_front())
+      entries_ -= window_.front().mark ? 0 : 1;
+    while (window_.size() > 1 && window_[0].mark && window_[1].mark) window_.pop_front();
+  }
+
   const journal_filter &f_;
   bool as_json_;
+  int last_;
+  std::string out_;
   std::optional<journal_line> held_;
-  std::vector<journal_line> shown_;
+  std::deque<journal_line> window_;
+  int entries_ = 0;
 };
 
 std::string cannot_read(const std::string &path) {
@@ -386,7 +412,7 @@ int journal_show(const std::string &path, const journal_filter &f, bool follow,
                  bool as_json, int last) {
   journal_source source(path, follow);
   skip_count skipped(path);
-  journal_view view(f, as_json);
+  journal_view view(f, as_json, last);
   auto take = [&](std::string raw) {
     if (auto l = parse_line(std::move(raw)))
       view.add(std::move(*l));
@@ -396,8 +422,6 @@ int journal_show(const std::string &path, const journal_filter &f, bool follow,
   // A journal the server has yet to make is followed once it is there.
   if (source.read(take) != 0 && !(follow && errno == ENOENT))
     return fail(1, cannot_read(path));
-  if (last > 0) view.keep_last(last);
-  if (!as_json) std::fputs(table_header().c_str(), stdout);
   bool writing = view.print();
   skipped.report(source.broken(!follow));
   while (follow && writing) {
