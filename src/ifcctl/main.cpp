@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -14,6 +15,7 @@
 #include "client/ifc_client.hpp"
 #include "dispatch/ether_parse.hpp"
 #include "dispatch/sim_main.hpp"
+#include "ifcctl/journal.hpp"
 #include "ifcctl/put_check.hpp"
 #include "ifcctl/readings.hpp"
 #include "ifcctl/set_dump.hpp"
@@ -310,7 +312,8 @@ Examples:
   ifcctl --host 10.0.0.5 show       the server at 10.0.0.5
   ifcctl commands                   the commands of this build (no server asked)
   ifcctl dump /var/lib/ifcsim/valve_fp.set
-  ifcctl readings --file /tmp/ctl/readings set ramp   histograms that fill)");
+  ifcctl readings --file /tmp/ctl/readings set ramp   histograms that fill
+  ifcctl journal --follow traffic.jsonl   the traffic, as it comes)");
   app.require_subcommand(1);
   app.fallthrough();
 
@@ -415,6 +418,64 @@ Examples:
   ifcctl readings set my-readings.txt --file /tmp/ctl/readings
   ifcctl readings clear --file /tmp/ctl/readings)");
 
+  CLI::App *journal = app.add_subcommand(
+      "journal", "the traffic journal of ifcsim --journal as a table; count, wait, mark");
+  std::string journal_file, mark_text;
+  ifcctl::journal_filter filter;
+  bool follow = false;
+  int last = 0;
+  long expect = -1, count = 0;
+  journal->add_option("FILE", journal_file, "the journal file (default $IFCSIM_JOURNAL)")
+      ->envname("IFCSIM_JOURNAL");
+  journal->add_option("--command", filter.command,
+                      "only entries whose command matches this glob");
+  journal
+      ->add_option("--result", filter.result,
+                   "only entries with this result: " + ifcctl::journal_result_words())
+      ->check(CLI::Validator(
+          [](std::string &s) {
+            return ifcctl::is_journal_result(s)
+                       ? std::string()
+                       : "\"" + s + "\" is no result: " + ifcctl::journal_result_words();
+          },
+          "RESULT"));
+  journal->add_flag("--follow,-f", follow,
+                    "then show new entries as they come, also after a rotation");
+  journal->add_option("--last", last, "only the last N entries")
+      ->check(whole_number("a number of entries", 1, INT_MAX));
+  journal->add_flag("--json", as_json, "the lines as they are in the file");
+  journal->fallthrough();
+  CLI::App *journal_count =
+      journal->add_subcommand("count", "print how many entries match");
+  journal_count
+      ->add_option("--expect", expect,
+                   "fail (exit 1) when the count is not N; it is printed all the same")
+      ->check(whole_number("a number of entries", 0, INT_MAX));
+  CLI::App *journal_wait = journal->add_subcommand(
+      "wait", "return once N entries match (exit 0), or after --timeout (exit 1)");
+  journal_wait->add_option("--count", count, "how many entries")
+      ->required()
+      ->check(whole_number("a number of entries", 0, INT_MAX));
+  CLI::App *journal_mark = journal->add_subcommand(
+      "mark", "append a marker, the name of a test say, between the server's entries");
+  journal_mark->add_option("TEXT", mark_text, "the marker's text")->required();
+  journal->footer(
+      R"(FILE is the file of ifcsim --journal, else $IFCSIM_JOURNAL. The table shows
+time, peer, request, result, milliseconds and the start of the text or reply,
+every byte outside printable ASCII as \xNN; markers show where they fall
+(with --command or --result, the one before each entry shown). Lines that
+are no entry (a line being written, garbage) are skipped and counted on
+stderr. wait bounds its wait with --timeout (default 5 seconds). Fields,
+results and notes: docs/journal.md.
+
+Examples:
+  ifcctl journal --last 20 traffic.jsonl
+  ifcctl journal --follow --result refused
+  ifcctl journal --json --command 'IFC_set_*' | jq .text
+  ifcctl journal count --command IFC_get_stat --expect 2
+  ifcctl journal wait --count 3 --timeout 10
+  ifcctl journal mark "test_valve_change")");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp &e) {
@@ -448,6 +509,22 @@ Examples:
     if (readings_show->parsed()) return run_readings_show(readings_file);
     if (readings_set->parsed()) return run_readings_set(readings_file, source);
     return run_readings_clear(readings_file);
+  }
+  if (journal->parsed()) {
+    if (journal_file.empty())
+      return fail(kUsage, "journal: no file: give FILE or set IFCSIM_JOURNAL");
+    const bool table =
+        !journal_count->parsed() && !journal_wait->parsed() && !journal_mark->parsed();
+    if (!table && (follow || as_json || last))
+      return fail(kUsage, "journal: --follow, --json and --last are for the table");
+    if (journal_mark->parsed() && filter.any())
+      return fail(kUsage, "journal mark: --command and --result select entries to read");
+    if (journal_count->parsed())
+      return ifcctl::journal_count(journal_file, filter, expect);
+    if (journal_wait->parsed())
+      return ifcctl::journal_wait(journal_file, filter, count, ep.timeout_ms);
+    if (journal_mark->parsed()) return ifcctl::journal_mark(journal_file, mark_text);
+    return ifcctl::journal_show(journal_file, filter, follow, as_json, last);
   }
   return run_dump(path, as_json);
 }

@@ -90,6 +90,23 @@ struct writer {
     }
     put('"');
   }
+  // UTC, RFC 3339 with microseconds.
+  void time(const timespec &at) {
+    tm t;
+    const time_t secs = at.tv_sec;
+    gmtime_r(&secs, &t);
+    put('"');
+    signed_number(t.tm_year + 1900LL);
+    const int parts[] = {t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+    const char seps[] = {'-', '-', 'T', ':', ':'};
+    for (int i = 0; i < 5; ++i) {
+      put(seps[i]);
+      number(static_cast<unsigned>(parts[i]), 2);
+    }
+    put('.');
+    number(static_cast<unsigned long long>(at.tv_nsec / 1000), 6);
+    put("Z\"");
+  }
   void key(const char *name) {
     put(first ? "\"" : ",\"");
     first = false;
@@ -133,10 +150,10 @@ bool file_ready() {
 
 // Writes the whole line or, if that fails, takes back what part of it went
 // in, so that a reader never meets half an entry.
-bool append(const char *s, int n) {
+bool append(int to, const char *s, int n) {
   int done = 0;
   while (done < n) {
-    const ssize_t w = write(fd, s + done, static_cast<size_t>(n - done));
+    const ssize_t w = write(to, s + done, static_cast<size_t>(n - done));
     if (w > 0) {
       done += static_cast<int>(w);
       continue;
@@ -145,8 +162,8 @@ bool append(const char *s, int n) {
     const int err = w < 0 ? errno : ENOSPC;
     // Nothing more can be done when taking it back fails too.
     if (done > 0) {
-      const off_t at = lseek(fd, 0, SEEK_CUR);
-      if (at >= done) (void)!ftruncate(fd, at - done);
+      const off_t at = lseek(to, 0, SEEK_CUR);
+      if (at >= done) (void)!ftruncate(to, at - done);
     }
     errno = err;
     return false;
@@ -158,6 +175,11 @@ bool append(const char *s, int n) {
 
 const char *journal_result_name(journal_result r) {
   return kResultNames[static_cast<int>(r)];
+}
+
+const char *journal_result_word(int i) {
+  const int count = sizeof kResultNames / sizeof kResultNames[0];
+  return i >= 0 && i < count ? kResultNames[i] : nullptr;
 }
 
 int journal_open(const char *file) {
@@ -217,21 +239,8 @@ int journal_format(const journal_entry &e, const exchange_record &x, long long m
                    char *out, int cap) {
   writer w{out, out + cap};
   w.put('{');
-  tm t;
-  const time_t secs = e.accepted.tv_sec;
-  gmtime_r(&secs, &t);
   w.key("time");
-  w.put('"');
-  w.signed_number(t.tm_year + 1900LL);
-  const int parts[] = {t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
-  const char seps[] = {'-', '-', 'T', ':', ':'};
-  for (int i = 0; i < 5; ++i) {
-    w.put(seps[i]);
-    w.number(static_cast<unsigned>(parts[i]), 2);
-  }
-  w.put('.');
-  w.number(static_cast<unsigned long long>(e.accepted.tv_nsec / 1000), 6);
-  w.put("Z\"");
+  w.time(e.accepted);
   w.key("ms");
   if (micros < 0) micros = 0;
   w.number(static_cast<unsigned long long>(micros / 1000));
@@ -313,7 +322,7 @@ void journal_write(const journal_entry &e) {
   const long long micros = (now.tv_sec - e.started.tv_sec) * 1000000LL +
                            (now.tv_nsec - e.started.tv_nsec) / 1000;
   const int n = journal_format(e, exchange_current(), micros, line, sizeof line);
-  if (n > 0 && file_ready() && append(line, n)) {
+  if (n > 0 && file_ready() && append(fd, line, n)) {
     if (failing) {
       std::fprintf(stderr, "ifcsim: journal %s: written again, %ld entries lost\n", path,
                    lost);
@@ -331,4 +340,35 @@ void journal_write(const journal_entry &e) {
                  path, std::strerror(err));
     failing = true;
   }
+}
+
+int journal_format_mark(const timespec &at, const char *text, int n, char *out, int cap) {
+  writer w{out, out + cap};
+  w.put('{');
+  w.key("time");
+  w.time(at);
+  w.key("mark");
+  w.string(text, n);
+  w.put("}\n");
+  return w.full ? -1 : static_cast<int>(w.p - out);
+}
+
+int journal_append_mark(const char *file, const char *text, int n) {
+  if (n < 0 || n > kJournalCut) {
+    errno = EMSGSIZE;
+    return -1;
+  }
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  char mark[kJournalMarkMax];
+  const int len = journal_format_mark(now, text, n, mark, sizeof mark);
+  // O_APPEND and a single write: the marker lands between two of the
+  // server's lines, never inside one.
+  const int to = open(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (to < 0) return -1;
+  const bool written = append(to, mark, len);
+  const int err = errno;
+  close(to);
+  errno = err;
+  return written ? 0 : -1;
 }

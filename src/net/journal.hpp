@@ -34,6 +34,8 @@ enum class journal_result : std::uint8_t {
   save_failed,  // served, but a file it changed could not be written
 };
 const char *journal_result_name(journal_result r);
+// The i-th result word from 0, for tools that list them; nullptr past the last.
+const char *journal_result_word(int i);
 
 // What the loop records of one connection; journal_start clears it.
 struct journal_entry {
@@ -85,3 +87,15 @@ int journal_format(const journal_entry &e, const exchange_record &x, long long m
 // all. A write that fails is reported once on stderr and its entry is lost;
 // the next entry tries again (and says so on stderr when it gets through).
 void journal_write(const journal_entry &e);
+
+// A marker line, {"time":"...","mark":"TEXT"}, that tools write between the
+// server's entries (the names of tests, say). at is CLOCK_REALTIME. Returns
+// its length, or -1 when cap is too small; n <= kJournalCut bytes need at
+// most kJournalMarkMax.
+inline constexpr int kJournalMarkMax = 6 * kJournalCut + 64;
+int journal_format_mark(const timespec &at, const char *text, int n, char *out, int cap);
+
+// Appends a marker of n <= kJournalCut bytes, stamped now, to the journal
+// at path (creating it), whole or not at all. Returns 0, or -1 with errno
+// set (EMSGSIZE: n is out of range).
+int journal_append_mark(const char *path, const char *text, int n);

@@ -88,7 +88,7 @@ TEST(IfcctlCli, HelpGoesToStdoutWithExamples) {
       {"--help"},         {"-h"},
       {"get", "--help"},  {"put", "--help"},
       {"commands", "-h"}, {"show", "--help"},
-      {"dump", "--help"},
+      {"dump", "--help"}, {"journal", "--help"},
   };
   for (const auto &args : cases) {
     tool_result r = run_tool(args);
@@ -109,11 +109,11 @@ TEST(IfcctlCli, WrongUsageExitsTwoWithTheReasonOnStderr) {
   } cases[] = {
       {"no sub-command",
        {},
-       "a command is required: get, put, commands, show, dump, readings\n"},
+       "a command is required: get, put, commands, show, dump, readings, journal\n"},
       {"unknown sub-command",
        {"--port", "9", "gett", "IFC_get_stat"},
        "unknown command 'gett'; the commands are get, put, commands, show, dump, "
-       "readings\n"},
+       "readings, journal\n"},
       {"unknown option",
        {"--bogus", "commands"},
        "The following argument was not expected"},
@@ -143,6 +143,16 @@ TEST(IfcctlCli, WrongUsageExitsTwoWithTheReasonOnStderr) {
        {"commands", "--timeout", "soon"},
        "--timeout: \"soon\" is not a number of seconds\n"},
       {"dump without a file", {"dump"}, "FILE is required"},
+      {"journal without a file", {"journal", "count"}, "journal: no file: give FILE"},
+      {"journal result no word",
+       {"journal", "--result", "fine", "j"},
+       "--result: \"fine\" is no result: ok, unknown, not-found,"},
+      {"journal table option with count",
+       {"journal", "count", "--last", "2", "j"},
+       "--follow, --json and --last are for the table\n"},
+      {"journal mark too long",
+       {"journal", "mark", std::string(4097, 'm'), "j"},
+       "a mark has at most 4096 bytes, not 4097\n"},
   };
   for (const auto &c : cases) {
     tool_result r = run_tool(c.args);

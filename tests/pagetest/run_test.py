@@ -6,6 +6,7 @@ import os
 import re
 import shutil
 import signal
+import subprocess
 import sys
 import unittest
 
@@ -43,8 +44,8 @@ LINE = re.compile(r"^(\S+) (\d+) (/\S+) (\d+) (\d+) (\d+) (to:-?\d+)$")
 class Run:
     """ifcsim-run of COMMAND, its line read."""
 
-    def __init__(self, cwd, ending, value, *options):
-        self.program = Program([RUN, *options, "--", sys.executable, "-c", COMMAND,
+    def __init__(self, cwd, ending, value, *options, runner=RUN):
+        self.program = Program([runner, *options, "--", sys.executable, "-c", COMMAND,
                                 ending, value], cwd)
         m = self.program.out.wait_for(LINE)
         if m is None:
@@ -77,7 +78,11 @@ class LifeCycleTest(TempDirCase):
             if report is None:
                 self.assertNotIn("server's output", "\n".join(err), name)
             else:
-                at = err.index(f"ifcsim-run: {report}; the last lines of the server's output:")
+                at = err.index(f"ifcsim-run: {report}; the last entries of the journal:")
+                row = r"  \S+ \S+ +127\.0\.0\.1:\d+ +{} +ok +\d+\.\d{{3}}  to:{} tw:250$"
+                self.assertRegex(err[at + 2], row.format("PUT IFC_set_to_tw_1", 100 + i), name)
+                self.assertRegex(err[at + 3], row.format("GET IFC_get_Tot_Twt_1", 100 + i), name)
+                at = err.index("ifcsim-run: the last lines of the server's output:", at)
                 self.assertIn("  waiting... connected... GET" + "IFC_get_Tot_Twt_1".ljust(20),
                               err[at:], name)
             if sig is not None:
@@ -101,6 +106,29 @@ class LifeCycleTest(TempDirCase):
         second = Run(self.dir, "0", "-", "--set-files", first.dir)
         self.assertEqual(second.program.wait(), 0)
         self.assertEqual(second.held, "to:95")
+
+    def test_readings_file_reaches_server_and_command(self):
+        with open(os.path.join(self.dir, "readings"), "w") as f:
+            f.write("measured 1 to:95 tw:250\n")
+        show = "import os; from console_support import protocol_get; print(protocol_get(int(" \
+               "os.environ['IFCSIM_PORT']), 'IFC_get_To_Tw_1'), os.environ['IFCSIM_READINGS'])"
+        run = subprocess.run([RUN, "--readings", "readings", "--", sys.executable, "-c", show],
+                             cwd=self.dir, capture_output=True, text=True, timeout=60)
+        self.assertEqual(run.stdout, f"to:95 tw:250  {self.dir}/readings\n", run.stderr)
+
+    def test_without_ifcctl_the_journal_is_shown_compactly(self):
+        tree = os.path.join(self.dir, "tree")
+        os.makedirs(os.path.join(tree, "pagetest"))
+        runner = shutil.copy(RUN, os.path.join(tree, "pagetest"))
+        os.symlink(os.path.join(os.path.dirname(RUN), "..", "ifcsim"),
+                   os.path.join(tree, "ifcsim"))
+        run = Run(self.dir, "1", "-", runner=runner)
+        self.assertEqual(run.program.wait(), 1)
+        err = run.program.err.wait_end()
+        at = err.index("ifcsim-run: the command ended with exit status 1; "
+                       "the last entries of the journal:")
+        self.assertRegex(err[at + 1],
+                         r"^  \S+Z 127\.0\.0\.1:\d+ GET IFC_get_Tot_Twt_1 ok [\d.]+ to:90 tw:240 $")
 
     def test_killed_runner_takes_the_server_along(self):
         run = Run(self.dir, "wait", "-")
