@@ -14,6 +14,7 @@
 #include "client/ifc_client.hpp"
 #include "dispatch/ether_parse.hpp"
 #include "dispatch/sim_main.hpp"
+#include "ifcctl/faults.hpp"
 #include "ifcctl/put_check.hpp"
 #include "ifcctl/readings.hpp"
 #include "ifcctl/set_dump.hpp"
@@ -415,6 +416,42 @@ Examples:
   ifcctl readings set my-readings.txt --file /tmp/ctl/readings
   ifcctl readings clear --file /tmp/ctl/readings)");
 
+  CLI::App *fault = app.add_subcommand(
+      "fault", "the server's fault rules: check, add, remove, list, clear");
+  std::string fault_file;
+  std::vector<std::string> rule;
+  int rule_number = 0;
+  fault->add_option("--file", fault_file, "the rules file given to ifcsim --faults")
+      ->envname("IFCSIM_FAULTS");
+  fault->require_subcommand(1);
+  fault->fallthrough();
+  // In the order of ifcctl::fault_command.
+  CLI::App *fault_sub[] = {
+      fault->add_subcommand("check", "check RULE with the server's parser; no file"),
+      fault->add_subcommand("add", "check RULE and append it to the file"),
+      fault->add_subcommand("remove", "remove rule N (as list numbers them)"),
+      fault->add_subcommand("list", "the rules, numbered from 1 in file order"),
+      fault->add_subcommand("clear", "remove the file: no faults")};
+  for (int i = 0; i < 2; ++i)
+    fault_sub[i]
+        ->add_option("RULE", rule, "PATTERN ACTION [ARGUMENTS] [times N] [after N]")
+        ->required();
+  fault_sub[2]->add_option("N", rule_number, "the rule's number")->required();
+  fault_sub[3]->add_flag("--json", as_json, "a JSON array of {rule, line, text}");
+  fault->footer(
+      R"(The file is --file, else $IFCSIM_FAULTS; the server reads it again before
+its next request. check and add refuse a rule the server would refuse (exit
+2, with the reason); add, remove and clear replace the file atomically.
+Syntax and actions: docs/faults.md.
+
+Examples:
+  ifcctl fault --file /tmp/ctl/faults add '*' refuse times 1   the next request refused
+  ifcctl fault add 'IFC_get_*' delay 6000 before len          replies take 6 s
+  ifcctl fault add '*' down 30 times 1                         down for 30 s
+  ifcctl fault list
+  ifcctl fault remove 2
+  ifcctl fault clear)");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp &e) {
@@ -448,6 +485,14 @@ Examples:
     if (readings_show->parsed()) return run_readings_show(readings_file);
     if (readings_set->parsed()) return run_readings_set(readings_file, source);
     return run_readings_clear(readings_file);
+  }
+  if (fault->parsed()) {
+    int k = 0;
+    while (!fault_sub[k]->parsed()) ++k;
+    if (k > 0 && fault_file.empty())
+      return fail(kUsage, "fault: no file: give --file FILE or set IFCSIM_FAULTS");
+    return ifcctl::run_fault(static_cast<ifcctl::fault_command>(k), fault_file, rule,
+                             rule_number, as_json);
   }
   return run_dump(path, as_json);
 }
