@@ -295,7 +295,7 @@ class parser {
 
 char path_copy[PATH_MAX];
 control_file file;
-char text[kFaultsMaxBytes + 1];
+char file_text[kFaultsMaxBytes + 1];
 fault_table table;
 fault_error last_error;
 bool enabled = false;
@@ -321,8 +321,9 @@ void refresh() {
   std::memset(seen, 0, sizeof seen);
   if (state == kControlGone) return;
   const char *why = nullptr;
-  const long n = control_file_read(&file, text, sizeof text, &why);
-  if (n >= 0 && faults_parse(text, static_cast<std::size_t>(n), &table, &last_error) == 0)
+  const long n = control_file_read(&file, file_text, sizeof file_text, &why);
+  if (n >= 0 &&
+      faults_parse(file_text, static_cast<std::size_t>(n), &table, &last_error) == 0)
     return;
   table.count = 0;
   if (n < 0)
