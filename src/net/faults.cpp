@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <string_view>
 
 #include "dispatch/control_file.hpp"
@@ -24,6 +25,8 @@ using token = std::string_view;
 const char *const kActions[] = {"",     "refuse", "delay",  "close", "reset",
                                 "lose", "reply",  "garble", "down"};
 const char *const kSteps[] = {"len", "block", "next", "fin"};
+constexpr int kActionCount = static_cast<int>(std::size(kActions));
+constexpr int kStepCount = static_cast<int>(std::size(kSteps));
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
@@ -215,8 +218,8 @@ class parser {
       return fail("'%s' is no pattern: a command name of at most %d characters, * and ?",
                   shown(w[0]), kFaultsMaxPattern);
     int a = 1;
-    while (n > 1 && a < 9 && w[1] != kActions[a]) ++a;
-    if (n < 2 || a == 9)
+    while (n > 1 && a < kActionCount && w[1] != kActions[a]) ++a;
+    if (n < 2 || a == kActionCount)
       return fail(
           "%s'%s' is no action (refuse, delay, close, reset, lose, reply, garble, "
           "down)",
@@ -242,8 +245,8 @@ class parser {
     }
     if (has_step(r)) {
       int s = 0;
-      while (i + 1 < n && s < 4 && w[i + 1] != kSteps[s]) ++s;
-      if (i + 1 >= n || w[i] != "before" || s == 4)
+      while (i + 1 < n && s < kStepCount && w[i + 1] != kSteps[s]) ++s;
+      if (i + 1 >= n || w[i] != "before" || s == kStepCount)
         return fail("%s takes 'before' and a step: len, block, next or fin", kActions[a]);
       r.step = static_cast<ether_step>(s);
       i += 2;

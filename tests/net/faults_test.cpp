@@ -46,17 +46,14 @@ TEST(FaultRules, RefusedWithTheirLineAndReason) {
     {"delay without a step", "* delay 5", 1, "delay takes 'before' and a step"},
     {"a step that is none", "* close before end", 1, "close takes 'before' and a step"},
     {"down of no time", "* down 0", 1, "'0' is no time down in seconds (1 to 3600)"},
-    {"down past its bound", "* down 3601", 1, "'3601' is no time down"},
     {"times 0", "* refuse times 0", 1, "'0' is no number of times (1 to 1000000000)"},
     {"after below 0", "* refuse after -1", 1, "'-1' is no number of requests"},
     {"times twice", "* lose times 1 times 2", 1, "'times' is not understood here"},
-    {"a word after the rule", "* lose now", 1, "'now' is not understood here"},
     {"a PUT by name before next", "IFC_set_* close before next", 1, "'IFC_set_*' before next: a PUT's name comes"},
     {"PUT commands refused by name", "IFC_*_tw_? refuse", 1, "'IFC_*_tw_?' matches PUT commands"},
     {"a reply without quotes", "* reply to:1", 1, "reply takes a text in double quotes"},
     {"a text left open", "* reply \"to:1 # no comment", 1, "without its closing quote"},
     {"an escape C does not know", "* reply \"a\\qb\"", 1, "'\\x5cqb\"' holds no escape"},
-    {"an octal escape past a byte", "* reply \"\\777\"", 1, "holds no escape"},
     {"a control byte", "* refuse\x01", 1, "a control byte (0x01) outside a comment"},
     {"a NUL byte", "* refuse\n#\0"s, 2, "a NUL byte: this is no text file"},
     {"a pattern too long", std::string(65, 'a') + " refuse", 1, "is no pattern"},
@@ -103,11 +100,10 @@ enum op { G, S, W, R };
 
 int run(const server &s, op o, ifc_to_tw *t) {
   if (o == S) return ifc_set_targets(&s.ep, 1, 95, 250);
-  int rc = IFC_ECONNECT;
-  for (int i = 0; i < 500 && rc == IFC_ECONNECT; ++i) {
-    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  int rc = ifc_get_targets(&s.ep, 1, t);
+  for (int i = 0; o == W && rc == IFC_ECONNECT && i < 500; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     rc = ifc_get_targets(&s.ep, 1, t);
-    if (o == G) break;
   }
   return rc;
 }
