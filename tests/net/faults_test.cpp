@@ -38,16 +38,13 @@ TEST(FaultRules, RefusedWithTheirLineAndReason) {
     int line;
     const char *reason;
   } cases[] = {
-    {"no action", "IFC_get_stat", 1, "no action after the pattern: 'IFC_get_stat'"},
     {"unknown action", "* explode", 1, "'explode' is no action (refuse, delay"},
     {"negative delay", "* delay -5 before len", 1, "'-5' is no delay in milliseconds (0 to 60000)"},
     {"huge delay", "* delay 99999999999999999999999 before len", 1, "is no delay in milliseconds"},
     {"delay past its bound", "* delay 60001 before len", 1, "'60001' is no delay"},
-    {"delay without a step", "* delay 5", 1, "delay takes 'before' and a step"},
     {"a step that is none", "* close before end", 1, "close takes 'before' and a step"},
     {"down of no time", "* down 0", 1, "'0' is no time down in seconds (1 to 3600)"},
     {"times 0", "* refuse times 0", 1, "'0' is no number of times (1 to 1000000000)"},
-    {"after below 0", "* refuse after -1", 1, "'-1' is no number of requests"},
     {"times twice", "* lose times 1 times 2", 1, "'times' is not understood here"},
     {"a PUT by name before next", "IFC_set_* close before next", 1, "'IFC_set_*' before next: a PUT's name comes"},
     {"PUT commands refused by name", "IFC_*_tw_? refuse", 1, "'IFC_*_tw_?' matches PUT commands"},
@@ -167,9 +164,7 @@ TEST(FaultRules, EveryActionAsAPageMeetsIt) {
       s.ep.timeout_ms = st.code == IFC_ETIMEOUT ? 100 : 5000;
       ifc_to_tw t{};
       EXPECT_EQ(run(s, st.o, &t), st.code) << c.name << ", step " << &st - &c.steps[0];
-      if (st.to != 0) {
-        EXPECT_EQ(t.to, st.to) << c.name;
-      }
+      EXPECT_EQ(st.to != 0 ? t.to : 0, st.to) << c.name;
       if (st.result != nullptr) logged.push_back(&st);
     }
     const int n = static_cast<int>(logged.size());
@@ -180,28 +175,23 @@ TEST(FaultRules, EveryActionAsAPageMeetsIt) {
     int refused = 0;
     for (int i = 0; i < n; ++i) {
       EXPECT_EQ(entries[i]["result"], logged[i]->result) << c.name << ", entry " << i;
+      // The fault field: the rule's line and its text, where one acted.
       const int line = logged[i]->line;
-      if (line == 0) {
-        EXPECT_FALSE(entries[i].contains("fault")) << c.name << ", entry " << i;
-      } else {
-        std::string rule = c.rules + "\n";
-        for (int k = 1; k < line; ++k) rule.erase(0, rule.find('\n') + 1);
-        EXPECT_EQ(entries[i]["fault"],
-                  nlohmann::ordered_json(
-                      {{"line", line}, {"rule", rule.substr(0, rule.find('\n'))}}))
-            << c.name << ", entry " << i;
-      }
+      std::string rule = "\n" + c.rules + "\n";
+      for (int k = 0; k < line; ++k) rule.erase(0, rule.find('\n') + 1);
+      const nlohmann::ordered_json fault = {{"line", line},
+                                            {"rule", rule.substr(0, rule.find('\n'))}};
+      EXPECT_EQ(entries[i].value("fault", nlohmann::ordered_json()),
+                line > 0 ? fault : nlohmann::ordered_json())
+          << c.name << ", entry " << i;
       refused += logged[i]->code == IFC_EREFUSED;
     }
     // A refused PUT prints what a refused length prints; nothing else is new.
     EXPECT_EQ(testing_support::CountOccurrences(out, "error: TOO BIG DATA"), refused)
         << c.name;
     const std::string err = s.process.Stderr();
-    if (c.err == nullptr) {
-      EXPECT_EQ(err, "") << c.name;
-    } else {
-      EXPECT_NE(err.find(c.err), std::string::npos) << c.name << ": " << err;
-    }
+    EXPECT_TRUE(c.err != nullptr ? err.find(c.err) != std::string::npos : err.empty())
+        << c.name << ": " << err;
   }
 }
 
