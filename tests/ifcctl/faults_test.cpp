@@ -30,8 +30,6 @@ TEST(IfcctlFault, CheckAddRemoveListClear) {
   } cases[] = {
     {"add to no file", {"fault", "--file", "@f", "add", "*", "refuse", "times", "1"}, nullptr, 0, "", "",
      "* refuse times 1\n"},
-    {"add behind a last line without its end", {"fault", "add", "*", "reply", "\"a#b\""}, "# x", 0, "", "",
-     "# x\n* reply \"a#b\"\n"},
     {"add refuses what the server refuses", {"fault", "add", "*", "down", "0"}, rules, 2, "",
      "ifcctl: fault: '* down 0': '0' is no time down in seconds (1 to 3600)\n", rules},
     {"add to a file the server refuses", {"fault", "add", "*", "lose"}, "* down 0\n", 1, "",
