@@ -80,13 +80,11 @@ struct server {
           nullptr);
     return 127;
   }};
-  ifc_endpoint ep{};
+  ifc_endpoint ep{"127.0.0.1", 0, 5000, 0};
 
   server() {
     process.WaitForOutput("waiting... ");
-    ifc_endpoint_init(&ep);
-    ep.port =
-        static_cast<unsigned short>(std::atoi(read_file(process.file("port")).c_str()));
+    ep.port = static_cast<unsigned short>(std::stoi(read_file(process.file("port"))));
   }
 };
 
