@@ -276,7 +276,7 @@ fi
 : >"$work/faults.csv"
 if [[ -z ${IFCSIM_BENCH_ONLY:-} || " $IFCSIM_BENCH_ONLY " == *" faults "* ]]; then
   say "faults: IFC_get_stat c=1, --faults beside none"
-  lg -c 1 -n 60000 -w 500 -k 40 --tag faults --target faults "$fport" --get IFC_get_stat \
+  lg -c 1 -n 100000 -w 500 -k 50 --tag faults --target faults "$fport" --get IFC_get_stat \
     --expect 25 --target plain "$sport" --get IFC_get_stat --expect 25 >"$work/faults.out" || true
   cat "$work/faults.out" >>"$work/runs.log"
   grep -E '^(CSV|RATIO),' "$work/faults.out" >>"$work/faults.csv" || true
