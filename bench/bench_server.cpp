@@ -2,8 +2,9 @@
 // so a benchmark never needs port 9000 or a private network namespace.
 // Everything else (working directory, standard output) is the caller's.
 //
-// usage: ifcsim_bench_server [--readings FILE] PORTFILE [ALLOCFILE [JOURNAL]]
-//   FILE       a readings file, as ifcsim --readings FILE takes it
+// usage: ifcsim_bench_server [--readings FILE] [--faults FILE] PORTFILE
+//                            [ALLOCFILE [JOURNAL]]
+//   FILE       a readings file or a fault rules file, as ifcsim takes them
 //   PORTFILE   receives the port once the socket listens
 //   ALLOCFILE  an 8-byte file that holds the process's heap allocation count
 //              from then on (a shared mapping: read it at any time, e.g. with
@@ -21,8 +22,9 @@
 #include "alloc_count.hpp"
 #include "ifc/readings.hpp"
 #include "net/ether_com.hpp"
-#include "net/port_file.hpp"
+#include "net/faults.hpp"
 #include "net/journal.hpp"
+#include "net/port_file.hpp"
 #include "net/tcp1_main.hpp"
 
 namespace {
@@ -54,15 +56,14 @@ int attach_counter_file(const char *) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc >= 3 && std::strcmp(argv[1], "--readings") == 0) {
-    readings_configure(argv[2]);
-    argv += 2;
-    argc -= 2;
+  for (; argc >= 3 && std::strncmp(argv[1], "--", 2) == 0; argv += 2, argc -= 2) {
+    if (std::strcmp(argv[1], "--readings") == 0) readings_configure(argv[2]);
+    if (std::strcmp(argv[1], "--faults") == 0) faults_configure(argv[2]);
   }
   if (argc < 2 || argc > 4) {
     std::fprintf(stderr,
-                 "usage: ifcsim_bench_server [--readings FILE] PORTFILE [ALLOCFILE "
-                 "[JOURNAL]]\n");
+                 "usage: ifcsim_bench_server [--readings FILE] [--faults FILE] PORTFILE "
+                 "[ALLOCFILE [JOURNAL]]\n");
     return 2;
   }
   std::signal(SIGPIPE, SIG_IGN);  // as the server's own start-up does

@@ -12,7 +12,8 @@
 # both when it ends. Every scenario runs both servers side by side, in
 # alternating chunks: this machine is shared, so only their ratio counts.
 # Then the traffic journal: a second server of the same build with the
-# journal on, against the first, side by side. Then the console's pages:
+# journal on, against the first, side by side; one with a fault rules file
+# in place and unchanged, likewise. Then the console's pages:
 # each through lighttpd (ifcsim-console in front of the same server), run
 # directly, and its GETs alone, side by side.
 set -euo pipefail
@@ -22,7 +23,7 @@ for arg in "$@"; do
   case "$arg" in
     --full) full=1 ;;
     -h | --help)
-      sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
+      sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'
       exit 0
       ;;
     *)
@@ -75,15 +76,26 @@ cp "$root/dist/readings/ramp" "$work/readings.txt"
   "$work/readings.port" "$work/readings.allocs" >"$work/readings-server.out" 2>"$work/readings.err") &
 readings_pid=$!
 pids+=("$readings_pid")
+# The same server with --faults: a rules file in place and never changed,
+# whose rules act on no request of the runs (what every request pays is the
+# check of the file and the look through the rules).
+mkdir "$work/faults"
+printf '%s\n' '# none acts on IFC_get_stat' 'IFC_set_* lose' 'IFC_get_hist* garble' \
+  '* close before next' 'IFC_get_on_off_? delay 10 before block' >"$work/faults.txt"
+(cd "$work/faults" && exec "$bin/ifcsim_bench_server" --faults "$work/faults.txt" \
+  "$work/faults.port" - >"$work/faults-server.out" 2>"$work/faults.err") &
+faults_pid=$!
+pids+=("$faults_pid")
 for _ in $(seq 100); do
   [[ -s $work/server.port && -s $work/baseline.port && -s $work/server_j.port &&
-    -s $work/readings.port ]] && break
+    -s $work/readings.port && -s $work/faults.port ]] && break
   sleep 0.05
 done
 sport=$(cat "$work/server.port")
 bport=$(cat "$work/baseline.port")
 rport=$(cat "$work/readings.port")
 jport=$(cat "$work/server_j.port")
+fport=$(cat "$work/faults.port")
 
 # The PUT texts: values equal to the defaults, so every GET reply keeps its
 # length however often the PUTs run.
@@ -110,7 +122,8 @@ scenarios=(
   "PUT_log_256k|--put append_log --size 256000|--put x --size 256000|slow"
 )
 # IFCSIM_BENCH_ONLY="stat PUT_to_tw_1" runs only the scenarios named (ids above);
-# "pages" names the console's pages, "journal" the journal on/off runs.
+# "pages" names the console's pages, "journal" the journal on/off runs;
+# "client", "readings" and "faults" their sections below.
 pages=(overview targets valves selection histograms measurements letoff)
 all_scenarios=("${scenarios[@]}")
 journal_ids=" stat on_off_1 PUT_to_tw_1 PUT_on_off_1 "
@@ -258,6 +271,17 @@ if [[ -z ${IFCSIM_BENCH_ONLY:-} || " $IFCSIM_BENCH_ONLY " == *" readings "* ]]; 
   (cd "$work/readings" && "$bin/ifcsim_readings_bench" "$work/readings.txt") >>"$work/readings.csv"
 fi
 
+# IFC_get_stat from the server with --faults beside the one without, at c=1:
+# ratio = faults/plain. IFCSIM_BENCH_ONLY=faults runs only these.
+: >"$work/faults.csv"
+if [[ -z ${IFCSIM_BENCH_ONLY:-} || " $IFCSIM_BENCH_ONLY " == *" faults "* ]]; then
+  say "faults: IFC_get_stat c=1, --faults beside none"
+  lg -c 1 -n 100000 -w 500 -k 50 --tag faults --target faults "$fport" --get IFC_get_stat \
+    --expect 25 --target plain "$sport" --get IFC_get_stat --expect 25 >"$work/faults.out" || true
+  cat "$work/faults.out" >>"$work/runs.log"
+  grep -E '^(CSV|RATIO),' "$work/faults.out" >>"$work/faults.csv" || true
+fi
+
 say "system calls per request (strace -c -f, attached to the server)"
 : >"$work/syscalls.csv"
 traced_runs=()
@@ -266,6 +290,9 @@ for s in "${scenarios[@]}"; do traced_runs+=("$s|$server_pid|$sport|"); done
 for s in "${all_scenarios[@]}"; do
   [[ $journal_ids == *" ${s%%|*} "* ]] && traced_runs+=("$s|$server_j_pid|$jport|+journal")
 done
+# IFC_get_stat on the server with --faults.
+[[ -s $work/faults.csv ]] &&
+  traced_runs+=("stat+faults|--get IFC_get_stat||fast|$faults_pid|$fport|")
 # The histogram on the server with readings.
 [[ -s $work/readings.csv ]] &&
   traced_runs+=("hist+readings|--get IFC_get_hist_cntdatL||fast|$readings_pid|$rport|")
@@ -448,6 +475,27 @@ if [[ -s $work/readings.csv ]]; then
     }' "$work/readings.csv"
   [[ -s $work/readings.err ]] && { echo "  readings server's standard error:"; sed 's/^/    /' "$work/readings.err" | head -3; }
 fi
+if [[ -s $work/faults.csv ]]; then
+  echo
+  echo "Fault rules: IFC_get_stat from the server with --faults (a rules file in place and"
+  echo "unchanged, no rule acting) beside the same server without, side by side in"
+  echo "alternating rounds at c=1; ratio = median over the rounds of faults/plain rate."
+  echo "Within 3 % means 0.97 or more."
+  awk -F, '
+    BEGIN { printf "  %2s %10s %10s %5s %11s %7s %7s %7s %7s %4s\n", "c", "faults/s", "plain/s",
+            "ratio", "(rounds)", "f50", "p50", "f99", "p99", "err" }
+    $1 == "CSV" { key = $2 "," $7; if ($3 == "faults") f[key] = $0; else { p[key] = $0; order[++n] = key } }
+    $1 == "RATIO" { key = $2 "," $5; ratio[key] = $6; range[key] = sprintf("%.2f-%.2f", $7, $8) }
+    END {
+      for (i = 1; i <= n; i++) {
+        key = order[i]; split(f[key], a, ","); split(p[key], b, ",")
+        printf "  %2s %10.0f %10.0f %5.3f %11s %7.0f %7.0f %7.0f %7.0f %4d %s\n", a[7], a[10], b[10],
+          ratio[key], range[key], a[12], b[12], a[14], b[14], a[9] + b[9],
+          (ratio[key] >= 0.97 ? "" : "BELOW 0.97")
+      }
+    }' "$work/faults.csv"
+  [[ -s $work/faults.err ]] && { echo "  faults server's standard error:"; sed 's/^/    /' "$work/faults.err" | head -3; }
+fi
 echo
 echo "System calls per request in the server, by name (strace -c -f):"
 awk -F, '{ printf "  %-14s %6s:%s\n", $1, $2, $3 }' "$work/syscalls.csv"
@@ -493,10 +541,10 @@ fi
 # (with the average), the loadgen's own lines, the strace summaries.
 keep=$build/bench-results
 rm -rf "$keep" && mkdir -p "$keep"
-cp "$work"/{results.csv,allocs.csv,syscalls.csv,client.csv,journal.csv,readings.csv,runs.log,setfile.out,pages.csv} "$keep/"
+cp "$work"/{results.csv,allocs.csv,syscalls.csv,client.csv,journal.csv,readings.csv,faults.csv,runs.log,setfile.out,pages.csv} "$keep/"
 cp "$work"/strace.* "$keep/" 2>/dev/null || true
 echo "Raw results: $keep"
-errs=$(cat "$work/results.csv" "$work/client.csv" "$work/journal.csv" "$work/readings.csv" |
+errs=$(cat "$work/results.csv" "$work/client.csv" "$work/journal.csv" "$work/readings.csv" "$work/faults.csv" |
   awk -F, '$1=="CSV"{e+=$9} END{print e+0}')
 errs=$((errs + $(awk -F, '$1=="PAGE"{e+=$5} END{print e+0}' "$work/pages.csv")))
 if ((errs > 0)); then

@@ -2,8 +2,8 @@
 """Writes the seed corpora of the fuzz targets (fuzz/corpus/<target>/).
 
 The seeds are valid requests, texts, set-file images (the checked-in
-default images of tests/data) and readings files (dist/readings), plus a
-few near misses; libFuzzer mutates
+default images of tests/data), readings files (dist/readings) and fault
+rules, plus a few near misses; libFuzzer mutates
 from there. Run it again after a change of the protocol or the default
 tables and commit the result.
 """
@@ -204,6 +204,28 @@ def journal_seeds():
         write(t, name, data)
 
 
+def faults_seeds():
+    """A rule of every action and step, escapes, and near misses."""
+    t = "faults"
+    seeds = {
+        "every_action": b"# every action\n"
+        b"IFC_get_stat refuse times 1\n* refuse after 2\n"
+        b"IFC_get_* delay 6000 before len\n* delay 20 before block\n"
+        b"* delay 30 before next times 3 after 1\nIFC_set_to_tw_? delay 1 before fin\n"
+        b"* close before len\n* reset before block\n* close before next\n"
+        b"* reset before fin\nIFC_set_on_off_* lose\n* garble after 4\n"
+        b"* down 30 times 1\n",
+        "reply_escapes": b'IFC_get_Tot_Twt_1 reply "to:1\\x20tw:\\101\\n\\t\\"\\\\ # not a comment" # one\r\n',
+        "wildcards": b"IFC_???_*_? garble\n*_1 close before block\n",
+        "put_name_before_next": b"IFC_set_* close before next\n",
+        "unknown_action": b"* explode\n",
+        "huge_number": b"* delay 99999999999999999999 before len\n",
+        "open_quote": b'* reply "abc\n',
+    }
+    for name, data in seeds.items():
+        write(t, name, data)
+
+
 def main():
     connection_seeds()
     put_handler_seeds()
@@ -211,6 +233,7 @@ def main():
     line2matrix2_seeds()
     readings_seeds()
     journal_seeds()
+    faults_seeds()
     return 0
 
 

@@ -21,6 +21,9 @@ inline constexpr int kHeaderSize = IFC_HEADER_SIZE;
 inline constexpr int kVerbSize = IFC_VERB_SIZE;
 inline constexpr int kCommandFieldSize = IFC_NAME_MAX;
 
+// A GET's reply begins with "LEN" and its length in ten characters.
+inline constexpr int kLengthHeaderSize = IFC_LENGTH_HEADER_SIZE;
+
 // Framing: blocks of at most this size, each released by "NEXT".
 inline constexpr int kBlockSize = IFC_BLOCK_SIZE;
 // Largest PUT payload; the connection buffer keeps one byte more behind it.

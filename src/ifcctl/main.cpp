@@ -16,6 +16,7 @@
 #include "dispatch/ether_parse.hpp"
 #include "dispatch/sim_main.hpp"
 #include "ifcctl/journal.hpp"
+#include "ifcctl/faults.hpp"
 #include "ifcctl/put_check.hpp"
 #include "ifcctl/readings.hpp"
 #include "ifcctl/set_dump.hpp"
@@ -475,6 +476,41 @@ Examples:
   ifcctl journal count --command IFC_get_stat --expect 2
   ifcctl journal wait --count 3 --timeout 10
   ifcctl journal mark "test_valve_change")");
+  CLI::App *fault = app.add_subcommand(
+      "fault", "the server's fault rules: check, add, remove, list, clear");
+  std::string fault_file;
+  std::vector<std::string> rule;
+  int rule_number = 0;
+  fault->add_option("--file", fault_file, "the rules file given to ifcsim --faults")
+      ->envname("IFCSIM_FAULTS");
+  fault->require_subcommand(1);
+  fault->fallthrough();
+  // In the order of ifcctl::fault_command.
+  CLI::App *fault_sub[] = {
+      fault->add_subcommand("check", "check RULE with the server's parser; no file"),
+      fault->add_subcommand("add", "check RULE and append it to the file"),
+      fault->add_subcommand("remove", "remove rule N (as list numbers them)"),
+      fault->add_subcommand("list", "the rules, numbered from 1 in file order"),
+      fault->add_subcommand("clear", "remove the file: no faults")};
+  for (int i = 0; i < 2; ++i)
+    fault_sub[i]
+        ->add_option("RULE", rule, "PATTERN ACTION [ARGUMENTS] [times N] [after N]")
+        ->required();
+  fault_sub[2]->add_option("N", rule_number, "the rule's number")->required();
+  fault_sub[3]->add_flag("--json", as_json, "a JSON array of {rule, line, text}");
+  fault->footer(
+      R"(The file is --file, else $IFCSIM_FAULTS; the server reads it again before
+its next request. check and add refuse a rule the server would refuse (exit
+2, with the reason); add, remove and clear replace the file atomically.
+Syntax and actions: docs/faults.md.
+
+Examples:
+  ifcctl fault --file /tmp/ctl/faults add '*' refuse times 1   the next request refused
+  ifcctl fault add 'IFC_get_*' delay 6000 before len          replies take 6 s
+  ifcctl fault add '*' down 30 times 1                         down for 30 s
+  ifcctl fault list
+  ifcctl fault remove 2
+  ifcctl fault clear)");
 
   try {
     app.parse(argc, argv);
@@ -525,6 +561,14 @@ Examples:
       return ifcctl::journal_wait(journal_file, filter, count, ep.timeout_ms);
     if (journal_mark->parsed()) return ifcctl::journal_mark(journal_file, mark_text);
     return ifcctl::journal_show(journal_file, filter, follow, as_json, last);
+  }
+  if (fault->parsed()) {
+    int k = 0;
+    while (!fault_sub[k]->parsed()) ++k;
+    if (k > 0 && fault_file.empty())
+      return fail(kUsage, "fault: no file: give --file FILE or set IFCSIM_FAULTS");
+    return ifcctl::run_fault(static_cast<ifcctl::fault_command>(k), fault_file, rule,
+                             rule_number, as_json);
   }
   return run_dump(path, as_json);
 }

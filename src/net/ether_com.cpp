@@ -14,6 +14,7 @@
 
 std::int16_t deb_ether_com = 1;
 bool ether_watch_early = false;
+bool (*ether_step_hook)(int, ether_step, const char *, int) = nullptr;
 
 namespace {
 
@@ -54,6 +55,13 @@ ether_end failure(int err) {
 // A send that moved fewer bytes than asked is a failure as well.
 ether_end send_failure(ssize_t sent) {
   return sent < 0 ? failure(errno) : ether_end::io_error;
+}
+
+// Whether the transfer goes on past step; a hook that ends it is reported.
+bool step_passes(int sock, ether_step step, const char *buf, int n) {
+  if (ether_step_hook == nullptr || ether_step_hook(sock, step, buf, n)) return true;
+  report.end = ether_end::dropped;
+  return false;
 }
 
 // Bytes still to go, cut to one block.
@@ -135,6 +143,7 @@ int ether_recv_all_data(int sock, char *buf, int count, int limit_sec) {
       return -1;
     }
     if (ether_peer_ahead(sock)) report.early = true;
+    if (received == 0 && !step_passes(sock, ether_step::next, buf, 0)) return -1;
     const ssize_t sent = send(sock, "NEXT", 4, kSendFlags);
     if (sent != 4) {
       report.end = send_failure(sent);
@@ -147,6 +156,7 @@ int ether_recv_all_data(int sock, char *buf, int count, int limit_sec) {
     if (got != block) return -1;
     received += block;
   }
+  if (!step_passes(sock, ether_step::fin, buf, received)) return -1;
   (void)send(sock, "FIN", 3, kSendFlags);
   return received;
 }
@@ -159,6 +169,7 @@ int ether_send_all_data(int sock, const char *buf, int count, int limit_sec) {
   char header[32];
   const int header_len = snprintf(header, sizeof header, "LEN%010d", count);
   if (ether_peer_ahead(sock)) report.early = true;
+  if (!step_passes(sock, ether_step::len, buf, count)) return -1;
   const ssize_t header_sent =
       send(sock, header, static_cast<size_t>(header_len), kSendFlags);
   if (header_sent != header_len) {
@@ -194,6 +205,7 @@ int ether_send_all_data(int sock, const char *buf, int count, int limit_sec) {
     const int block = block_size(count - sent);
     // A "NEXT" already waiting for a block that has not gone out yet.
     if (sent + block < count && ether_peer_ahead(sock)) report.early = true;
+    if (!step_passes(sock, ether_step::block, buf, count)) return -1;
     const ssize_t n = send(sock, buf + sent, static_cast<size_t>(block), kSendFlags);
     if (n != block) {
       report.end = send_failure(n);

@@ -21,6 +21,7 @@ enum class ether_end : std::uint8_t {
   cut,       // the transfer deadline passed before a block
   not_next,  // the 4 bytes before a block were not "NEXT"
   io_error,  // a send or receive failed otherwise (or sent less than asked)
+  dropped,   // the step hook ended it (a fault rule's close or reset)
 };
 struct ether_report {
   ether_end end;
@@ -38,6 +39,14 @@ extern bool ether_watch_early;
 // While ether_watch_early is set: whether bytes from the peer wait unread
 // (a non-blocking peek). Otherwise false, without a system call.
 bool ether_peer_ahead(int sock);
+
+// The points where the fault rules act: before a GET's length header,
+// before each reply block (once its "NEXT" is in), before a PUT's first
+// "NEXT", before "FIN" (the whole payload in buf[0..n)). While the hook is
+// set it is called at each; false ends the transfer there, silently, as
+// dropped. Unset (no --faults), nothing is called.
+enum class ether_step : std::uint8_t { len, block, next, fin };
+extern bool (*ether_step_hook)(int sock, ether_step step, const char *buf, int n);
 
 // Opens a TCP listening socket on all IPv4 addresses (backlog 5) and stores
 // its descriptor in *sock as soon as it exists. Port 0 picks an ephemeral

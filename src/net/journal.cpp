@@ -15,12 +15,12 @@ namespace {
 
 // In the order of journal_result.
 const char *const kResultNames[] = {
-    "ok",       "unknown",    "not-found",   "no-name", "empty",
-    "refused",  "bad-header", "timeout",     "closed",  "cut",
-    "bad-next", "io-error",   "save-failed",
+    "ok",          "unknown", "not-found", "no-name", "empty",    "refused",
+    "bad-header",  "timeout", "closed",    "cut",     "bad-next", "io-error",
+    "save-failed", "dropped", "lost",      "garbled",
 };
 static_assert(sizeof kResultNames / sizeof kResultNames[0] ==
-              static_cast<int>(journal_result::save_failed) + 1);
+              static_cast<int>(journal_result::garbled) + 1);
 
 bool enabled = false;
 char path[PATH_MAX];
@@ -211,6 +211,7 @@ void journal_start(journal_entry &e, const sockaddr_in *peer) {
   e.reply = nullptr;
   e.reply_bytes = 0;
   e.result = journal_result::ok;
+  e.fault_line = 0;
 }
 
 void journal_keep_header(journal_entry &e, const char *bytes, int n) {
@@ -312,7 +313,17 @@ int journal_format(const journal_entry &e, const exchange_record &x, long long m
     w.put(exchange_note_name(i));
     w.put('"');
   }
-  w.put("]}\n");
+  w.put(']');
+  if (e.fault_line > 0) {
+    w.key("fault");
+    w.put("{\"line\":");
+    w.number(static_cast<unsigned>(e.fault_line));
+    w.put(",\"rule\":");
+    w.string(e.fault_rule,
+             e.fault_rule_len < kJournalCut ? e.fault_rule_len : kJournalCut);
+    w.put('}');
+  }
+  w.put("}\n");
   return w.full ? -1 : static_cast<int>(w.p - out);
 }
 

@@ -32,6 +32,9 @@ enum class journal_result : std::uint8_t {
   bad_next,    // GET: something other than "NEXT" before a block
   io_error,    // a send or receive failed otherwise
   save_failed,  // served, but a file it changed could not be written
+  dropped,      // a fault rule closed or reset the connection at a step
+  lost,         // a fault rule: PUT answered "FIN", its command not run
+  garbled,      // a fault rule: GET answered with a length header that is no number
 };
 const char *journal_result_name(journal_result r);
 // The i-th result word from 0, for tools that list them; nullptr past the last.
@@ -56,6 +59,9 @@ struct journal_entry {
   const char *reply;  // GET: the reply, which stays in the connection buffer
   int reply_bytes;    // reply == nullptr: none
   journal_result result;
+  int fault_line;  // the fault rule that acted, by its line (0: none), and its text
+  const char *fault_rule;
+  int fault_rule_len;
 };
 
 // Opens path for appending (creating it, 0644) and turns the journal on,
@@ -79,7 +85,7 @@ void journal_keep_payload(journal_entry &e, const char *payload, int n);
 // Formats the line of e (with the notes and files of x, lasting micros) into
 // out, line end included. Returns its length, or -1 when cap is too small;
 // a line needs at most kJournalLineMax bytes.
-inline constexpr int kJournalLineMax = 2 * 6 * kJournalCut + 6 * kHeaderSize + 2048;
+inline constexpr int kJournalLineMax = 3 * 6 * kJournalCut + 6 * kHeaderSize + 2048;
 int journal_format(const journal_entry &e, const exchange_record &x, long long micros,
                    char *out, int cap);
 

@@ -25,7 +25,7 @@ namespace {
 
 constexpr char kHelp[] =
     "Usage: ifcsim [--port N] [--bind ADDRESS] [--dir DIRECTORY] [--port-file FILE]\n"
-    "              [--journal FILE] [--readings FILE]\n"
+    "              [--journal FILE] [--readings FILE] [--faults FILE]\n"
     "Stands in for the machine controller: serves one GET or PUT request per\n"
     "TCP connection, one connection at a time, until it is stopped, and\n"
     "prints its progress on standard output.\n"
@@ -48,6 +48,10 @@ constexpr char kHelp[] =
     "  --readings FILE      measured values and histograms to serve in place of\n"
     "                       the simulated ones, read again whenever it changes;\n"
     "                       no file: simulated (docs/readings.md, ifcctl readings)\n"
+    "  --faults FILE        fault rules: refuse, delay, cut or garble requests,\n"
+    "                       lose changes, stop listening; read again whenever\n"
+    "                       it changes; no file: no faults (docs/faults.md,\n"
+    "                       ifcctl fault)\n"
     "  --help               print this help and exit\n"
     "  --version            print the version and exit\n"
     "\n"
@@ -55,12 +59,23 @@ constexpr char kHelp[] =
     "  ifcsim --port 9001 --bind 127.0.0.1 --dir /srv/ifcsim/9001\n"
     "  ifcsim --port 0 --bind 127.0.0.1 --port-file ifcsim.port --dir state\n"
     "  ifcsim --readings readings.txt --dir state\n"
-    "  ifcsim --journal traffic.jsonl\n";
+    "  ifcsim --journal traffic.jsonl\n"
+    "  ifcsim --faults faults.txt --journal traffic.jsonl\n";
 
 constexpr int kUsageStatus = 2;
 
 // Values above every character, so that no short option exists.
-enum option_id { kPort = 256, kBind, kDir, kPortFile, kHelpOption, kVersion, kReadings, kJournal };
+enum option_id {
+  kPort = 256,
+  kBind,
+  kDir,
+  kPortFile,
+  kHelpOption,
+  kVersion,
+  kReadings,
+  kJournal,
+  kFaults
+};
 
 const option kOptions[] = {
     {"port", required_argument, nullptr, kPort},
@@ -71,6 +86,7 @@ const option kOptions[] = {
     {"help", no_argument, nullptr, kHelpOption},
     {"version", no_argument, nullptr, kVersion},
     {"readings", required_argument, nullptr, kReadings},
+    {"faults", required_argument, nullptr, kFaults},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -165,8 +181,8 @@ int parse_server_options(int argc, char *argv[], server_options *opt) {
   opt->port_file.clear();
   opt->readings.clear();
   opt->journal.clear();
+  opt->faults.clear();
   const char *dir = nullptr;
-  const char *journal = nullptr;
 
   // getopt's own messages are not one line with a hint: report here.
   opterr = 0;
@@ -195,8 +211,14 @@ int parse_server_options(int argc, char *argv[], server_options *opt) {
           return usage_error("--readings: ", optarg, " is no usable file name");
         opt->readings = optarg;
         break;
+      case kFaults:
+        if (optarg[0] == '\0')
+          return usage_error("--faults: ", optarg, " is no usable file name");
+        opt->faults = optarg;
+        break;
       case kJournal:
-        if (optarg[0] == '\0') return usage_error("--journal: ", optarg, " is not a file name");
+        if (optarg[0] == '\0')
+          return usage_error("--journal: ", optarg, " is not a file name");
         opt->journal = optarg;
         break;
       case kHelpOption:
@@ -228,7 +250,8 @@ int parse_server_options(int argc, char *argv[], server_options *opt) {
   if (optind < argc) return usage_error("unexpected argument ", argv[optind], "");
   // Every file option names its file from where the server starts: --dir
   // must not move it. Without --dir a relative name stays as given.
-  for (std::string *file : {&opt->port_file, &opt->readings, &opt->journal}) {
+  for (std::string *file :
+       {&opt->port_file, &opt->readings, &opt->journal, &opt->faults}) {
     if (dir != nullptr && !from_start_directory(file))
       return usage_error("", file->c_str(),
                          " cannot be placed: the current directory is unknown");

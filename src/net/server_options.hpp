@@ -1,5 +1,5 @@
 // The server's command line: --port, --bind, --dir, --port-file, --journal,
-// --readings, --help, --version.
+// --readings, --faults, --help, --version.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,7 @@ struct server_options {
   // moves the working directory; or empty.
   std::string port_file;  // --port-file
   std::string readings;   // --readings
+  std::string faults;     // --faults
   std::string journal;    // --journal, opened by the parser
 };
 

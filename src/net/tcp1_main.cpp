@@ -16,6 +16,7 @@
 #include "dispatch/exchange.hpp"
 #include "ifcsim_config.hpp"
 #include "net/ether_com.hpp"
+#include "net/faults.hpp"
 #include "net/journal.hpp"
 #include "net/port_file.hpp"
 
@@ -62,6 +63,8 @@ journal_result transfer_failure() {
       return journal_result::cut;
     case ether_end::not_next:
       return journal_result::bad_next;
+    case ether_end::dropped:
+      return journal_result::dropped;
     default:
       return journal_result::io_error;
   }
@@ -75,16 +78,33 @@ void note_liberties(int conn) {
     exchange_note(kNoteExtraBytes);
 }
 
+// A refused GET is told the name is unknown; a reply rule's text stands in
+// for the command's reply. Neither runs the command.
+int get_reply(const char *name, fault_action fault) {
+  if (fault == fault_action::refuse) return -1;
+  if (fault != fault_action::reply) return ether_get_data(name, ether_tcp1_data);
+  const fault_rule *r = faults_applied();
+  std::memcpy(ether_tcp1_data, r->reply, static_cast<size_t>(r->reply_len));
+  return r->reply_len;
+}
+
 void serve_get(int conn, const char *field) {
   char name[kCommandFieldSize + 1];
   int i = 0;
   for (; i < kCommandFieldSize && field[i] != '\0'; ++i) name[i] = field[i];
   name[i] = '\0';
-  const int length = ether_get_data(name, ether_tcp1_data);
-  const int sent =
-      ether_send_all_data(conn, ether_tcp1_data, length, kTransferLimitSeconds);
   entry.verb = "GET";
   if (journal_enabled()) journal_keep_get_name(entry, name, i);
+  const fault_action fault =
+      faults_enabled() ? faults_for_get(name, i) : fault_action::none;
+  if (fault == fault_action::garble) {
+    (void)send(conn, "LEN??????????", kLengthHeaderSize, MSG_NOSIGNAL);
+    entry.result = journal_result::garbled;
+    return;
+  }
+  const int length = get_reply(name, fault);
+  const int sent =
+      ether_send_all_data(conn, ether_tcp1_data, length, kTransferLimitSeconds);
   if (length >= 0) {
     entry.reply = ether_tcp1_data;
     entry.reply_bytes = length;
@@ -102,7 +122,9 @@ void serve_put(int conn, const char *field) {
   std::int32_t length = 0;
   entry.has_length = read_put_length(field, &length);
   entry.length = length;
-  if (!entry.has_length || static_cast<std::uint32_t>(length) > kMaxPayload) {
+  const bool too_big =
+      !entry.has_length || static_cast<std::uint32_t>(length) > kMaxPayload;
+  if (too_big || (faults_enabled() && faults_for_put(length) == fault_action::refuse)) {
     (void)send(conn, "ERR!", 4, MSG_NOSIGNAL);
     print_error("error: TOO BIG DATA");
     entry.result = journal_result::refused;
@@ -116,6 +138,9 @@ void serve_put(int conn, const char *field) {
   }
   if (received < 0) {
     entry.result = transfer_failure();
+  } else if (faults_applied() != nullptr &&
+             faults_applied()->action == fault_action::lose) {
+    entry.result = journal_result::lost;
   } else if (received == 0) {
     entry.result = journal_result::empty;
   } else {
@@ -161,16 +186,25 @@ void tcp1_handle_connection(int conn, const sockaddr_in *peer) {
   fflush(stdout);
   exchange_begin();
   if (journal_enabled()) journal_start(entry, peer);
+  if (faults_enabled()) faults_begin();
   serve(conn);
   close(conn);
-  if (!journal_enabled()) return;
-  if (entry.result == journal_result::ok && exchange_current().failed != 0)
-    entry.result = journal_result::save_failed;
-  journal_write(entry);
+  if (journal_enabled()) {
+    if (entry.result == journal_result::ok && exchange_current().failed != 0)
+      entry.result = journal_result::save_failed;
+    if (const fault_rule *r = faults_enabled() ? faults_applied() : nullptr) {
+      entry.fault_line = r->line;
+      entry.fault_rule = r->text;
+      entry.fault_rule_len = r->text_len;
+    }
+    journal_write(entry);
+  }
+  if (faults_enabled()) faults_end();
 }
 
 void tcp1_serve(int listen_fd) {
   ignore_sigpipe();
+  faults_watch_listener(&listen_fd);
   for (;;) {
     sockaddr_in peer;
     socklen_t peer_len = sizeof peer;  // 16

@@ -2,7 +2,8 @@
 // whose heap allocations are counted (into a shared page the test reads), and
 // after one warm-up round of every request a steady stream of the same
 // requests must not allocate a single byte; with the traffic journal off and
-// on (its line formatted and written after every request).
+// on (its line formatted and written after every request); and with readings
+// and fault rules in place.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
@@ -17,6 +18,7 @@
 #include "client/ifc_client.hpp"
 #include "dispatch/ether_parse.hpp"
 #include "ifc/readings.hpp"
+#include "net/faults.hpp"
 #include "net/journal.hpp"
 #include "support/server_process.hpp"
 #include "support/temp_dir.hpp"
@@ -324,6 +326,43 @@ TEST_P(RequestPathAllocTest, NoAllocationWithReadings) {
   EXPECT_EQ(exchange(*server_, {"IFC_get_stat", "", ""}), "25");
   EXPECT_EQ(allocs() - before, 0u) << "allocations with readings after warm-up";
   EXPECT_EQ(CountOccurrences(server_->Stderr(), "'9' is no colour number"), 11);
+}
+
+// With fault rules: every action but `down` acting, the file read again,
+// refused and removed between the requests, and unchanged across them.
+TEST_P(RequestPathAllocTest, NoAllocationWithFaults) {
+  const std::string journal = GetParam() ? journal_dir_.file("faults.jsonl") : "";
+  server_ = std::make_unique<ServerProcess>([journal] {
+    faults_configure("faults");
+    if (!journal.empty() && journal_open(journal.c_str()) != 0) std::_Exit(3);
+    counting = true;
+  });
+  const std::string path = server_->file("faults");
+  static const char *const files[] = {
+      "IFC_get_stat delay 1 before block\nIFC_get_Tot_Twt_? reply \"to:1\\ttw:2\"\n"
+      "* lose times 2\n* close before fin",
+      "* refuse after 1\n",
+      "IFC_get_stat garble\nIFC_get_Tot_Twt_1 reset before len\n* delay 1 before next",
+      "* explode\n",  // refused: a line on stderr
+      nullptr,        // no file
+  };
+  const request requests[] = {{"IFC_get_stat", "", ""},
+                              {"IFC_get_Tot_Twt_1", "", ""},
+                              {nullptr, payload("IFC_set_to_tw_1", "to:90 tw:240"), ""}};
+  auto round = [&] {
+    for (const char *text : files) {
+      std::remove(path.c_str());
+      if (text != nullptr) testing_support::write_file(path, text);
+      for (int i = 0; i < 3; ++i)
+        for (const request &r : requests) exchange(*server_, r);
+    }
+  };
+  round();
+  const std::uint64_t before = allocs();
+  for (int i = 0; i < 10; ++i) round();
+  EXPECT_EQ(exchange(*server_, {"IFC_get_stat", "", ""}), "25");
+  EXPECT_EQ(allocs() - before, 0u) << "allocations with fault rules after warm-up";
+  EXPECT_EQ(CountOccurrences(server_->Stderr(), "'explode' is no action"), 11);
 }
 
 }  // namespace

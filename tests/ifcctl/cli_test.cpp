@@ -109,11 +109,11 @@ TEST(IfcctlCli, WrongUsageExitsTwoWithTheReasonOnStderr) {
   } cases[] = {
       {"no sub-command",
        {},
-       "a command is required: get, put, commands, show, dump, readings, journal\n"},
+       "a command is required: get, put, commands, show, dump, readings, journal, fault\n"},
       {"unknown sub-command",
        {"--port", "9", "gett", "IFC_get_stat"},
        "unknown command 'gett'; the commands are get, put, commands, show, dump, "
-       "readings, journal\n"},
+       "readings, journal, fault\n"},
       {"unknown option",
        {"--bogus", "commands"},
        "The following argument was not expected"},
