@@ -5,6 +5,7 @@
 
 #include "chart.hpp"
 #include "controller.hpp"
+#include "readings_note.hpp"
 #include "request.hpp"
 
 namespace {
@@ -163,6 +164,7 @@ response show(const request &rq, const outcome *again) {
           "Selection saved. The histograms below are read back from the controller."},
          {"clear", "The clear request was delivered to the controller."},
          {"set", "The set request was delivered to the controller."}});
+  readings_note(h, kReadingsHistograms);
   h << "<div class=\"row\">";
   side(h, "left", "LEFT", sel.left_colour, sel.left_item, left, form("select-left"));
   side(h, "right", "RIGHT", sel.right_colour, sel.right_item, right,
