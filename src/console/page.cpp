@@ -13,7 +13,7 @@ const page_info pages[] = {
     {"overview.cgi", "Overview"},     {"targets.cgi", "Targets"},
     {"valves.cgi", "Valve points"},   {"selection.cgi", "Selection and status"},
     {"histograms.cgi", "Histograms"}, {"measurements.cgi", "Measurements"},
-    {"letoff.cgi", "Let-off"},
+    {"letoff.cgi", "Let-off"},        {"traffic.cgi", "Traffic"},
 };
 const int page_count = sizeof pages / sizeof pages[0];
 
@@ -72,6 +72,9 @@ constexpr markup kStyle =
     ".row{display:flex;flex-wrap:wrap;gap:1.5em;align-items:flex-start}"
     "svg{background:#fff;border:1px solid #c5ced8}"
     ".flags td{text-align:center}.flags td.on{background:#cfe8c9}"
+    ".byte{background:#e4e9ef;color:#6b2d8f;border-radius:2px}"
+    "pre{white-space:pre-wrap;word-break:break-all;margin:0}"
+    "tr.mark td{background:#eef3e0}tr.unreadable td{background:#fbe3e1}"
     "</style>";
 
 }  // namespace
