@@ -75,6 +75,8 @@ constexpr markup kStyle =
     ".byte{background:#e4e9ef;color:#6b2d8f;border-radius:2px}"
     "pre{white-space:pre-wrap;word-break:break-all;margin:0}"
     "tr.mark td{background:#eef3e0}tr.unreadable td{background:#fbe3e1}"
+    "td.nowrap{white-space:nowrap}td.bytes{max-width:28em}input.mid{width:12em;text-"
+    "align:left}"
     "</style>";
 
 }  // namespace

@@ -98,10 +98,11 @@ struct filter {
 
 void filter_form(html &h, const filter &f, const outcome *again) {
   h << "<form method=\"get\" id=\"filter-form\" action=\"traffic.cgi\"><label>command "
-       "<input type=\"text\" name=\"command\" id=\"command\" placeholder=\"IFC_set_*\"";
+       "<input type=\"text\" class=\"mid\" name=\"command\" id=\"command\" "
+       "placeholder=\"IFC_set_*\"";
   h.attr("value", field_value(again, "command", f.command)) << "></label>";
   problem_note(h, again, "command");
-  h << " <label>result <input type=\"text\" name=\"result\" id=\"result\" "
+  h << " <label>result <input type=\"text\" class=\"mid\" name=\"result\" id=\"result\" "
        "placeholder=\"ok, not-found, ...\"";
   h.attr("value", field_value(again, "result", f.result)) << "></label>";
   problem_note(h, again, "result");
@@ -173,9 +174,9 @@ void entry_row(html &h, long long offset, const std::string &line) {
   }
   h << "<tr class=\"entry\"";
   h.attr("id", "e-" + std::to_string(offset)).attr("data-result", e.text("result"));
-  h.attr("data-command", e.text("command")) << "><td class=\"name\">";
-  h.text(e.text("time")) << "</td><td class=\"name\">";
-  h.text(e.text("peer")) << "</td><td class=\"name\">";
+  h.attr("data-command", e.text("command")) << "><td class=\"name nowrap\">";
+  h.text(e.text("time")) << "</td><td class=\"name nowrap\">";
+  h.text(e.text("peer")) << "</td><td class=\"name nowrap\">";
   request_cell(h, e);
   h << "</td><td class=\"name\">";
   h.text(e.text("result")) << "</td><td class=\"name\">";
