@@ -203,24 +203,25 @@ class ReadingsTest(BrowserCase):
         os.replace(path + ".tmp", path)
 
     def test_ready_made_files_are_drawn_within_the_layout(self):
-        # Each page load shows the next frame; the photograph is of the one
-        # after the loads: ramp half full, extremes at its largest numbers (its
-        # smallest come at the second load). full and ramp set the histograms
-        # alone.
-        cases = [("empty", 1, "in-place"), ("full", 1, "sets-none"), ("ramp", 10, "sets-none"),
+        # Each page load shows the next frame of the commands it asks: every
+        # page sees `loads` frames in a row (the overview those after the
+        # histogram page's), and the photograph is of the frame after them:
+        # ramp at 11 of 20, extremes at its largest numbers. full and ramp set
+        # the histograms alone.
+        cases = [("empty", 1, "in-place"), ("full", 1, "sets-none"), ("ramp", 5, "sets-none"),
                  ("extremes", 2, "in-place")]
         for name, loads, averages in cases:
             self.put_readings(name)
-            for load in range(loads):
-                for page, state in (("histograms", "in-place"), ("measurements", averages),
-                                    ("overview", None)):
+            for page, state in (("histograms", "in-place"), ("measurements", averages),
+                                ("overview", None)):
+                for load in range(loads):
                     self.open(f"{page}.cgi")
-                    what = f"{name}, load {load + 1}, {page}"
+                    what = f"{name}, {page}, load {load + 1}"
                     self.assertEqual(self.browser.execute_script(OVERFLOWS), [], what)
                     if state:
                         self.assertEqual(self.find("readings").get_attribute("data-state"),
                                          state, what)
-            self.open("histograms.cgi")  # the frame after the last, as the docs show it
+            self.open("histograms.cgi")
             self.assertEqual(self.browser.execute_script(OVERFLOWS), [], name)
             self.screenshot(f"readings-{name}")
 
