@@ -214,15 +214,17 @@ int journal_tail(const char *path, long long before, long long window,
   if (e != 0) return e;
   // From the end: the bytes after the last line end are a line still being
   // written; before the first, a line that began before the window.
-  size_t stop = buf.rfind('\n');
-  if (stop == std::string::npos) stop = 0;
+  out->lines.clear();
+  out->first = from;
   size_t begin = 0;
   if (from > 0) {
     size_t nl = buf.find('\n');
-    begin = nl == std::string::npos || nl >= stop ? stop : nl + 1;
+    if (nl == std::string::npos) return 0;  // all of it one line, longer than the window
+    begin = nl + 1;
   }
   out->first = from + static_cast<long long>(begin);
-  out->lines.clear();
+  size_t stop = buf.rfind('\n');
+  if (stop == std::string::npos) stop = 0;
   while (stop > begin) {
     size_t nl = buf.rfind('\n', stop - 1);
     size_t start = nl == std::string::npos || nl < begin ? begin : nl + 1;
