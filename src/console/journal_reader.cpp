@@ -200,8 +200,8 @@ int journal_tail(const char *path, long long before, long long window,
   int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno;
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    int e = S_ISREG(st.st_mode) ? errno : EINVAL;
+  int e = fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EINVAL;
+  if (e != 0) {
     close(fd);
     return e;
   }
@@ -209,7 +209,7 @@ int journal_tail(const char *path, long long before, long long window,
   long long end = before < 0 || before > st.st_size ? st.st_size : before;
   long long from = end > window ? end - window : 0;
   std::string buf;
-  int e = read_range(fd, from, end - from, &buf);
+  e = read_range(fd, from, end - from, &buf);
   close(fd);
   if (e != 0) return e;
   // From the end: the bytes after the last line end are a line still being

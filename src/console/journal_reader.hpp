@@ -40,7 +40,8 @@ struct journal_lines {
   long long first = 0;  // offset of the oldest line: where older ones end
   long long size = 0;   // of the file
 };
-// 0, or the errno of the failure.
+// 0, EINVAL when it is no regular file (a FIFO is not waited on), or the
+// errno of the failure.
 int journal_tail(const char *path, long long before, long long window,
                  journal_lines *out);
 

@@ -235,11 +235,11 @@ void problems_box(html &h, const outcome &o, const field_label &label) {
   h << "</p><ul>";
   bool first = true;
   for (const field_problem &p : o.problems) {
-    h << "<li><code class=\"field\"";
+    h << "<li><strong class=\"field\"";
     if (first) h << " id=\"field\"";
     first = false;
     h.attr("data-field", p.field) << ">";
-    h.text(label ? label(p.field) : p.field) << "</code>: ";
+    h.text(label ? label(p.field) : p.field) << "</strong>: ";
     h.text(p.why) << "</li>";
   }
   h << "</ul></div>\n";

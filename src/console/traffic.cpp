@@ -4,6 +4,7 @@
 // so a large journal costs no more than a small one.
 #include <fnmatch.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -125,7 +126,8 @@ void no_journal(html &h, const char *path, int error) {
     h.text(path) << "</code> cannot be read: ";
     h.text(error == ENOENT ? "there is no such file yet (the controller creates it when "
                              "it starts with --journal)"
-                           : std::strerror(error))
+           : error == EINVAL ? "it is not a regular file"
+                             : std::strerror(error))
         << ".</p>";
   }
   h << "</div>\n";
