@@ -50,7 +50,9 @@ TEST(JournalParse, ReadsTheJournalsFormAndNothingElse) {
   for (const auto &c : cases) {
     journal_entry e;
     ASSERT_EQ(journal_parse(c.line, &e), c.field != nullptr) << c.name;
-    if (c.field) EXPECT_EQ(flat(*e.find(c.field)), c.value) << c.name;
+    if (c.field) {
+      EXPECT_EQ(flat(*e.find(c.field)), c.value) << c.name;
+    }
   }
 }
 
