@@ -71,21 +71,25 @@ long long offset_of(fields &query, const char *name) {
   return std::strtoll(t.c_str(), nullptr, 10);
 }
 
+// A query value: anything but letters, digits and _-. as %XX.
+std::string url_encoded(std::string_view v) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : v) {
+    if (std::isalnum(c) || c == '_' || c == '-' || c == '.')
+      out += static_cast<char>(c);
+    else
+      out += {'%', kHex[c >> 4], kHex[c & 15]};
+  }
+  return out;
+}
+
 struct filter {
   std::string command, result;
   std::string query() const {  // for the links of the page
     std::string q;
-    for (const auto &[k, v] : {std::pair{"command", &command}, {"result", &result}}) {
-      if (v->empty()) continue;
-      q += std::string("&") + k + "=";
-      for (unsigned char c : *v) {
-        static const char kHex[] = "0123456789ABCDEF";
-        if (std::isalnum(c) || c == '_' || c == '-' || c == '.')
-          q += static_cast<char>(c);
-        else
-          q += {'%', kHex[c >> 4], kHex[c & 15]};
-      }
-    }
+    if (!command.empty()) q += "&command=" + url_encoded(command);
+    if (!result.empty()) q += "&result=" + url_encoded(result);
     return q;
   }
   bool matches(const journal_entry &e) const {
@@ -155,7 +159,8 @@ void list_cell(html &h, const journal_value *v) {
 }
 
 std::string entry_link(long long offset, const journal_entry &e) {
-  return "traffic.cgi?at=" + std::to_string(offset) + "&time=" + e.text("time");
+  return "traffic.cgi?at=" + std::to_string(offset) +
+         "&time=" + url_encoded(e.text("time"));
 }
 
 void entry_row(html &h, long long offset, const std::string &line) {
