@@ -1,6 +1,7 @@
 #include "chart.hpp"
 
 #include <algorithm>
+#include <string>
 
 namespace console {
 
@@ -23,17 +24,23 @@ void histogram_svg(html &out, const ifc_histogram &h, markup id, std::string_vie
                    bool small) {
   const int width = small ? 300 : 560;
   const int height = small ? 150 : 280;
-  const int left = small ? 34 : 56, right = 8, top_margin = 10;
-  const int bottom = small ? 22 : 44;
-  const double plot_w = width - left - right;
-  const double plot_h = height - top_margin - bottom;
-  const double bar_w = plot_w / IFC_HIST_BINS;
-  const double base = top_margin + plot_h;
+  const int font = small ? 9 : 11;
 
   int64_t largest = 0;
   for (int32_t b : h.bins) largest = std::max<int64_t>(largest, b);
   int64_t step = 1;
   const int64_t axis = axis_top(largest, small ? 2 : 5, &step);
+
+  // Room left of the axis for the longest count label (digits are about
+  // 0.62 of the font size wide) and, on the large chart, the axis title.
+  const int label_w = static_cast<int>(std::to_string(axis).size() * font * 0.62) + 1;
+  const int left = std::max(small ? 34 : 56, label_w + (small ? 8 : 26));
+  const int right = 8, top_margin = 10;
+  const int bottom = small ? 22 : 44;
+  const double plot_w = width - left - right;
+  const double plot_h = height - top_margin - bottom;
+  const double bar_w = plot_w / IFC_HIST_BINS;
+  const double base = top_margin + plot_h;
 
   out << "<svg xmlns=\"http://www.w3.org/2000/svg\" role=\"img\"";
   out.attr("id", id.text).attr("width", width).attr("height", height);
@@ -44,7 +51,6 @@ void histogram_svg(html &out, const ifc_histogram &h, markup id, std::string_vie
   out.text(label) << "</title>";
 
   // Grid lines and count labels.
-  const int font = small ? 9 : 11;
   for (int64_t v = 0; v <= axis; v += step) {
     double y = base - plot_h * static_cast<double>(v) / static_cast<double>(axis);
     out << "<line stroke=\"#dde3ea\"";

@@ -1,8 +1,10 @@
-// measurements.cgi: the simulated TO, TB1 to TB8, TBW and TW of colour
-// numbers 1 to 6, reloaded by the browser every few seconds.
+// measurements.cgi: the averages TO, TB1 to TB8, TBW and TW of colour
+// numbers 1 to 6, reloaded by the browser every few seconds, and what sets
+// them when the controller has a readings file.
 #include <string>
 
 #include "controller.hpp"
+#include "readings_note.hpp"
 #include "request.hpp"
 
 namespace {
@@ -30,6 +32,7 @@ response show(const request &) {
 
   page p(kFile, kRefreshSeconds);
   html &h = p.out();
+  readings_note(h, kReadingsAverages);
   h << "<table id=\"measurements\"><tr><th class=\"name\">colour</th>";
   for (int c = 1; c <= 6; ++c) {
     h << "<th>";
@@ -49,7 +52,8 @@ response show(const request &) {
     }
     h << "</tr>\n";
   }
-  h << "</table><p class=\"hint\">Simulated averages; the page reloads every ";
+  h << "</table><p class=\"hint\">The averages the controller reports (simulated "
+       "unless a readings file sets them); the page reloads every ";
   h.num(kRefreshSeconds) << " seconds.</p>\n";
   return p.finish();
 }

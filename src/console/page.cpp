@@ -13,22 +13,27 @@ const page_info pages[] = {
     {"overview.cgi", "Overview"},     {"targets.cgi", "Targets"},
     {"valves.cgi", "Valve points"},   {"selection.cgi", "Selection and status"},
     {"histograms.cgi", "Histograms"}, {"measurements.cgi", "Measurements"},
-    {"letoff.cgi", "Let-off"},
+    {"letoff.cgi", "Let-off"},        {"traffic.cgi", "Traffic"},
 };
 const int page_count = sizeof pages / sizeof pages[0];
 
 namespace {
 
 // Escapes in pieces: cgi_html_escape needs a terminated text and a buffer that
-// holds the worst case (6 bytes for one).
+// holds the worst case (6 bytes for one). The page is UTF-8: a NUL or a byte
+// that is no part of a UTF-8 sequence is written as U+FFFD.
 constexpr size_t kPiece = 512;
 
 void escape_into(std::string &out, std::string_view v) {
-  char in[kPiece + 1];
-  char escaped[kPiece * 6 + 1];
+  char in[kPiece + 4];
+  char escaped[(kPiece + 4) * 6 + 1];
   while (!v.empty()) {
-    size_t nul = v.find('\0');
-    size_t n = std::min({v.size(), kPiece, nul});
+    size_t n = 0;
+    while (n < v.size() && n < kPiece && v[n] != '\0') {
+      size_t k = utf8_length(v.substr(n));
+      if (k == 0) break;
+      n += k;
+    }
     if (n == 0) {
       out.append("\xEF\xBF\xBD");
       v.remove_prefix(1);
@@ -63,13 +68,35 @@ constexpr markup kStyle =
     "input[type=text]{width:4.5em;text-align:right}input.wide{width:24em;text-align:left}"
     "form{margin:.5em 0}fieldset{background:#fff;border:1px solid #c5ced8;margin:.6em 0}"
     ".hint{color:#5b6b7c;font-size:.9em}.notice{background:#e3f4e1;padding:.4em .8em}"
-    ".error{background:#fbe3e1;padding:.6em 1em}"
+    ".error{background:#fbe3e1;padding:.6em 1em}.why{color:#a8231b;font-size:.9em}"
     ".row{display:flex;flex-wrap:wrap;gap:1.5em;align-items:flex-start}"
     "svg{background:#fff;border:1px solid #c5ced8}"
     ".flags td{text-align:center}.flags td.on{background:#cfe8c9}"
+    ".byte{background:#e4e9ef;color:#6b2d8f;border-radius:2px}"
+    "pre{white-space:pre-wrap;word-break:break-all;margin:0}"
+    "tr.mark td{background:#eef3e0}tr.unreadable td{background:#fbe3e1}"
+    "td.nowrap{white-space:nowrap}td.bytes{max-width:28em}input.mid{width:12em;text-"
+    "align:left}"
     "</style>";
 
 }  // namespace
+
+size_t utf8_length(std::string_view v) {
+  const auto b = [&](size_t i) { return static_cast<unsigned char>(v[i]); };
+  const unsigned char c = b(0);
+  size_t n = c < 0x80                 ? 1
+             : c >= 0xC2 && c <= 0xDF ? 2
+             : c >= 0xE0 && c <= 0xEF ? 3
+             : c >= 0xF0 && c <= 0xF4 ? 4
+                                      : 0;
+  if (n == 0 || n > v.size()) return 0;
+  for (size_t i = 1; i < n; ++i)
+    if ((b(i) & 0xC0) != 0x80) return 0;
+  if ((c == 0xE0 && b(1) < 0xA0) || (c == 0xED && b(1) > 0x9F) ||
+      (c == 0xF0 && b(1) < 0x90) || (c == 0xF4 && b(1) > 0x8F))
+    return 0;
+  return n;
+}
 
 html &html::text(std::string_view v) {
   escape_into(out_, v);
@@ -190,17 +217,6 @@ response see_other(std::string_view location) {
   body.attr("href", location) << ">Continue</a></p>\n";
   r.body = body.str();
   return r;
-}
-
-response bad_input(std::string_view file, std::string_view field, std::string_view why) {
-  page p(file, "Bad input");
-  html &h = p.out();
-  h << "<div id=\"error\" class=\"error\" data-status=\"400\"><p>Field <code "
-       "id=\"field\">";
-  h.text(field) << "</code>: ";
-  h.text(why) << ".</p><p>Nothing was sent to the controller.</p></div>\n<p><a";
-  h.attr("href", file) << ">Back to the page</a></p>\n";
-  return p.finish(400);
 }
 
 response forbidden(std::string_view file, std::string_view why) {

@@ -24,7 +24,7 @@ class html {
     out_.append(m.text);
     return *this;
   }
-  // Any text, escaped; a NUL byte shows as U+FFFD.
+  // Any text, escaped; a NUL and bytes that are not UTF-8 show as U+FFFD.
   html &text(std::string_view v);
   html &num(long long v);
   // v with `decimals` digits behind the point.
@@ -48,6 +48,10 @@ struct response {
 
 // Writes r to standard output as a CGI response.
 void write_response(const response &r);
+
+// The length of the UTF-8 sequence v starts with; 0 when it starts with none
+// (a stray byte, an overlong form, a surrogate, a sequence cut short).
+size_t utf8_length(std::string_view v);
 
 // Every page, in navigation order. `file` is the program's name under
 // cgi-bin and the relative URL the pages link each other by.
@@ -94,10 +98,6 @@ void form_start(html &h, std::string_view id, std::string_view file,
 // 303 to a URL relative to the program (e.g. "targets.cgi?done=saved"), so
 // that the page is reloaded with a GET; the body links to it as well.
 response see_other(std::string_view location);
-
-// 400: field (a form field, or a part of the request such as "request
-// body") and what is wrong with it. Nothing has been sent to the controller.
-response bad_input(std::string_view file, std::string_view field, std::string_view why);
 
 // 403: the POST does not come from the console's own pages.
 response forbidden(std::string_view file, std::string_view why);

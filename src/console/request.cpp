@@ -104,7 +104,6 @@ std::string fields::text(const char *name, int max_length) {
 }
 
 int32_t fields::number(const char *name) {
-  if (!ok()) return 0;
   int32_t v = 0;
   switch (cgi_form_int(form_.data(), static_cast<int>(form_.size()), name, INT32_MIN,
                        INT32_MAX, &v)) {
@@ -114,7 +113,7 @@ int32_t fields::number(const char *name) {
       fail(name, "missing");
       break;
     case IFC_ENOTNUMBER:
-      fail(name, "not a number");
+      fail(name, "not a whole number");
       break;
     case IFC_ERANGE:
       fail(name, "beyond the 32-bit range");
@@ -128,14 +127,17 @@ int32_t fields::number(const char *name) {
 
 bool fields::number_if_present(const char *name, int32_t *out) {
   if (!has(name)) return false;
+  const size_t before = problems_.size();
   int32_t v = number(name);
-  if (ok()) *out = v;
-  return ok();
+  if (problems_.size() != before) return false;
+  *out = v;
+  return true;
 }
 
 int fields::choice(const char *name, const char *const *choices, int count) {
+  const size_t before = problems_.size();
   std::string t = text(name, 64);
-  if (!ok()) return -1;
+  if (problems_.size() != before) return -1;
   for (int i = 0; i < count; ++i)
     if (t == choices[i]) return i;
   fail(name, "unknown value \"" + t + "\"");
@@ -154,23 +156,112 @@ void fields::only(bool (*known)(std::string_view name)) {
     // A value that does not fit is fine here; a name that does not fit is
     // no field of ours.
     if (r == IFC_ETOOBIG && name[0] != '\0') r = 0;
-    if (r == IFC_EFORM) {
+    if (r == IFC_EFORM)
       fail(name[0] != '\0' ? std::string_view(name) : "(a field name)", "badly encoded");
-      return;
+    else if (r < 0)
+      fail("(a field name)", "too long to be a field of this page");
+    else if (!known(name))
+      fail(name[0] == '\0' ? std::string_view("(a field name)") : name, "unknown field");
+  }
+}
+
+void fields::plain_text(std::string_view field, std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t n = utf8_length(text.substr(i));
+    if (n == 0) return fail(field, "holds bytes that are not UTF-8 text");
+    // C1 controls are two bytes in UTF-8: U+0080 to U+009F.
+    const bool c1 = c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+    if (c < 0x20 || c == 0x7F || c1) {
+      std::string what = c == '\n' || c == '\r' ? "a line end"
+                         : c == '\t'            ? "a tab"
+                         : c == 0x1B            ? "ESC"
+                                                : "control character ";
+      if (what.back() == ' ') {
+        const unsigned char b = c1 ? static_cast<unsigned char>(text[i + 1]) : c;
+        what += "U+00";
+        what += kHex[b >> 4];
+        what += kHex[b & 15];
+      }
+      return fail(field, "holds " + what + "; it would forge a line where it is printed");
     }
-    if (r < 0 || !known(name)) {
-      fail(r < 0 || name[0] == '\0' ? std::string_view("(a field name)") : name,
-           r < 0 ? "too long to be a field of this page" : "unknown field");
-      return;
-    }
+    i += n;
   }
 }
 
 void fields::fail(std::string_view field, std::string_view why) {
-  if (!ok()) return;
-  failed_ = true;
-  field_ = field;
-  why_ = why;
+  for (const field_problem &p : problems_)
+    if (p.field == field) return;
+  problems_.push_back({std::string(field), std::string(why)});
+}
+
+bool fields::typed(const char *name, std::string *out) const {
+  std::string value(form_.size() + 1, '\0');
+  int r = cgi_form_value(form_.data(), static_cast<int>(form_.size()), name, value.data(),
+                         static_cast<int>(value.size()));
+  if (r < 0) return false;
+  value.resize(static_cast<size_t>(r));
+  *out = std::move(value);
+  return true;
+}
+
+std::string field_value(const outcome *again, const char *name, std::string value) {
+  std::string t;
+  if (again != nullptr && again->typed != nullptr && again->typed->typed(name, &t))
+    return t;
+  return value;
+}
+
+void problem_note(html &h, const outcome *again, std::string_view name) {
+  if (again == nullptr) return;
+  for (const field_problem &p : again->problems) {
+    if (p.field != name) continue;
+    h << " <span class=\"why\"";
+    h.attr("id", "why-" + p.field) << ">";
+    h.text(p.why) << "</span>";
+    return;
+  }
+}
+
+void problems_box(html &h, const outcome &o, const field_label &label) {
+  h << "<div id=\"error\" class=\"error\"";
+  h.attr("data-status", o.status) << "><p>";
+  if (o.status == 409)
+    h << "Not taken as sent: the controller holds other values than were sent. The "
+         "page shows what it holds.";
+  else
+    h << "Nothing was sent to the controller. Please correct:";
+  h << "</p><ul>";
+  bool first = true;
+  for (const field_problem &p : o.problems) {
+    h << "<li><strong class=\"field\"";
+    if (first) h << " id=\"field\"";
+    first = false;
+    h.attr("data-field", p.field) << ">";
+    h.text(label ? label(p.field) : p.field) << "</strong>: ";
+    h.text(p.why) << "</li>";
+  }
+  h << "</ul></div>\n";
+}
+
+response problems_page(std::string_view file, const outcome &o,
+                       const field_label &label) {
+  page p(file, o.status == 409 ? "Not taken" : "Bad input");
+  html &h = p.out();
+  problems_box(h, o, label);
+  h << "<p><a";
+  h.attr("href", file) << ">Back to the page</a></p>\n";
+  return p.finish(o.status);
+}
+
+outcome refusal(const fields &form, std::string_view id) {
+  return {400, form.problems(), &form, std::string(id)};
+}
+
+field_problem not_taken(std::string field, long long sent, long long held) {
+  return {std::move(field), "sent " + std::to_string(sent) +
+                                ", but the controller holds " + std::to_string(held)};
 }
 
 std::string done_of(const request &rq) {
@@ -225,9 +316,14 @@ int serve(const page_program &program) {
         break;
       }
       if (n < 0) {
-        r = bad_input(program.file, "request body",
-                      n == IFC_ECLOSED ? "shorter than its Content-Length"
-                                       : "Content-Length is no length");
+        r = problems_page(
+            program.file,
+            {400,
+             {{"request body", n == IFC_ECLOSED ? "shorter than its Content-Length"
+                                                : "Content-Length is no length"}},
+             nullptr,
+             {}},
+            nullptr);
         break;
       }
       rq.body.assign(body, static_cast<size_t>(n));

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "page.hpp"
 
@@ -35,10 +37,15 @@ bool same_origin(const char *origin, const char *referer, const char *host, bool
 // the same origin as the console and would pass same_origin.
 bool known_host(const char *host, const char *allowed);
 
-// The fields of a query string or form body. The getters record the first
-// failure (a missing field, a bad escape, a value that is no number or
-// does not fit); ok() is false from then on and error() tells the field
-// and the reason. A page checks every field before it sends anything.
+// A field of a form and what is wrong with it, or what became of it.
+struct field_problem {
+  std::string field, why;
+};
+
+// The fields of a query string or form body. The getters record each
+// failure (a missing field, a bad escape, a value that is no number or does
+// not fit), one per field; ok() is false from the first on. A page checks
+// every field before it sends anything.
 class fields {
  public:
   explicit fields(std::string_view form) : form_(form) {}
@@ -56,20 +63,51 @@ class fields {
   bool number_if_present(const char *name, int32_t *out);
   // One of choices[0..count), its index; -1 (recorded) for anything else.
   int choice(const char *name, const char *const *choices, int count);
-  // Records the first field whose name known() refuses.
+  // Records each field whose name known() refuses.
   void only(bool (*known)(std::string_view name));
+  // Records that text, the value of field, holds a control character or
+  // bytes that are not UTF-8: they would forge lines where it is printed.
+  void plain_text(std::string_view field, std::string_view text);
 
-  // Records a failure of the caller's own checks.
+  // Records a failure of the caller's own checks; a field keeps its first.
   void fail(std::string_view field, std::string_view why);
-  bool ok() const { return !failed_; }
-  // The 400 page of the first failure.
-  response error(std::string_view file) const { return bad_input(file, field_, why_); }
+  bool ok() const { return problems_.empty(); }
+  const std::vector<field_problem> &problems() const { return problems_; }
+  // The value of name as it was typed (decoded, any bytes); false when the
+  // field is not there or not decodable.
+  bool typed(const char *name, std::string *out) const;
 
  private:
   std::string_view form_;
-  bool failed_ = false;
-  std::string field_, why_;
+  std::vector<field_problem> problems_;
 };
+
+// A page shown again after a POST it did not carry out as asked: 400 with
+// the fields as typed and each one's problem, or 409 with the fields the
+// controller did not take (the page then shows what it holds).
+struct outcome {
+  int status = 400;
+  std::vector<field_problem> problems;
+  const fields *typed = nullptr;
+  std::string form;  // the id of the form it is about, on a page of several
+};
+
+// A field's name in a person's words ("TO of colour 1").
+using field_label = std::function<std::string(std::string_view field)>;
+
+// The value an input shows: what was typed when the page comes again after
+// bad input (again non-null, the field sent), else value.
+std::string field_value(const outcome *again, const char *name, std::string value);
+// The problem of field name, beside its input; nothing when it has none.
+void problem_note(html &h, const outcome *again, std::string_view name);
+// The box above a page shown again: each problem with its field in words.
+void problems_box(html &h, const outcome &o, const field_label &label);
+// The box alone with a link back, when the page itself cannot be shown.
+response problems_page(std::string_view file, const outcome &o, const field_label &label);
+// The outcome of a form (of the given id) that did not pass its checks.
+outcome refusal(const fields &form, std::string_view id = {});
+// A value the controller did not take: what was sent, what it holds.
+field_problem not_taken(std::string field, long long sent, long long held);
 
 // The word of ?done= that a change's redirect carried, or "".
 std::string done_of(const request &rq);

@@ -1,5 +1,6 @@
 // targets.cgi: the targets TO and TW of colour numbers 1 to 6, editable.
-// A POST sends one IFC_set_to_tw_c per colour number whose values changed.
+// A POST sends one IFC_set_to_tw_c per colour number whose values changed,
+// and reads each back.
 #include <string>
 #include <utility>
 
@@ -23,15 +24,29 @@ bool known_field(std::string_view name) {
   return false;
 }
 
-response show(const request &rq) {
+std::string label(std::string_view field) {
+  const bool old = field.starts_with("old_");
+  std::string_view f = old ? field.substr(4) : field;
+  if (f.size() != 3 || f[0] != 't' || (f[1] != 'o' && f[1] != 'w') || f[2] < '1' ||
+      f[2] > '6')
+    return std::string(field);
+  return std::string(f[1] == 'o' ? "TO" : "TW") + " of colour " + f[2] +
+         (old ? " as shown before" : "");
+}
+
+response show(const request &rq, const outcome *again) {
   controller ctl;
   ifc_to_tw targets[IFC_COLOURS];
   for (int c = 1; c <= IFC_COLOURS; ++c) ctl.targets(c, &targets[c - 1]);
-  if (ctl.failed()) return ctl.failure(kFile, kFile);
+  if (ctl.failed())
+    return again ? problems_page(kFile, *again, label) : ctl.failure(kFile, kFile);
 
   page p(kFile);
-  p.notice(done_of(rq), {kSavedNote, kUnchangedNote});
   html &h = p.out();
+  if (again)
+    problems_box(h, *again, label);
+  else
+    p.notice(done_of(rq), {kSavedNote, kUnchangedNote});
   form_start(h, "targets-form", kFile);
   h << "<table id=\"targets\"><tr><th class=\"name\">colour</th><th>TO</th><th>TW</th>"
        "</tr>\n";
@@ -43,17 +58,22 @@ response show(const request &rq) {
     for (const auto &[key, v] : cells) {
       std::string name = field_name(key, c);
       h << "<td><input type=\"text\" inputmode=\"numeric\"";
-      h.attr("name", name).attr("id", name).attr("value", v);
+      h.attr("name", name).attr("id", name);
+      h.attr("value", field_value(again, name.c_str(), std::to_string(v)));
       h << "><input type=\"hidden\"";
-      h.attr("name", "old_" + name).attr("value", v) << "></td>";
+      h.attr("name", "old_" + name).attr("value", v) << ">";
+      problem_note(h, again, name);
+      h << "</td>";
     }
     h << "</tr>\n";
   }
   h << "</table><p class=\"hint\">Declared ranges: TO 50 to 150, TW 190 to 290. Values "
        "outside them are sent and stored as they are.</p>"
        "<p><button id=\"targets-save\" type=\"submit\">Save</button></p></form>\n";
-  return p.finish();
+  return p.finish(again ? again->status : 200);
 }
+
+response show_page(const request &rq) { return show(rq, nullptr); }
 
 response change(const request &rq) {
   fields form(rq.body, known_field);
@@ -62,7 +82,7 @@ response change(const request &rq) {
     int32_t to, tw;
   } changed[6];
   int count = 0;
-  for (int c = 1; c <= 6 && form.ok(); ++c) {
+  for (int c = 1; c <= 6; ++c) {
     std::string to_name = field_name("to", c), tw_name = field_name("tw", c);
     if (!form.has(to_name.c_str()) && !form.has(tw_name.c_str())) continue;
     target t{c, form.number(to_name.c_str()), form.number(tw_name.c_str())};
@@ -72,15 +92,29 @@ response change(const request &rq) {
                 old_to == t.to && old_tw == t.tw;
     if (!same) changed[count++] = t;
   }
-  if (!form.ok()) return form.error(kFile);
+  if (!form.ok()) {
+    const outcome o = refusal(form);
+    return show(rq, &o);
+  }
 
   controller ctl;
-  for (int i = 0; i < count; ++i)
-    if (!ctl.set_targets(changed[i].colour, changed[i].to, changed[i].tw))
+  outcome refused{409, {}, nullptr, {}};
+  for (int i = 0; i < count; ++i) {
+    const target &t = changed[i];
+    bool taken = true;
+    ifc_to_tw held{};
+    if (!ctl.set_targets(t.colour, t.to, t.tw, &taken, &held))
       return ctl.failure(kFile, kFile);
+    if (taken) continue;
+    if (held.to != t.to)
+      refused.problems.push_back(not_taken(field_name("to", t.colour), t.to, held.to));
+    if (held.tw != t.tw || held.to == t.to)
+      refused.problems.push_back(not_taken(field_name("tw", t.colour), t.tw, held.tw));
+  }
+  if (!refused.problems.empty()) return show(rq, &refused);
   return see_other(count > 0 ? "targets.cgi?done=saved" : "targets.cgi?done=unchanged");
 }
 
 }  // namespace
 
-int main() { return serve({kFile, show, change}); }
+int main() { return serve({kFile, show_page, change}); }

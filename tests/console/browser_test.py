@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """The console in headless Chromium, as a person uses it: every page opens
 and is photographed, changes typed into the forms reach the server and its
-set files and come back on the page, an unreachable controller gets its
-page."""
+set files and come back on the page, each ready-made readings file is drawn
+within the pages' layout (and photographed for the docs), an unreachable
+controller gets its page."""
 
 import os
 import shutil
@@ -21,7 +22,29 @@ from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 from console_support import (WAIT_SECONDS, Console, closed_port, http_get, pairs,  # noqa: E402
                              protocol_get, set_file_record)
 
-PAGES = ["overview", "targets", "valves", "selection", "histograms", "measurements", "letoff"]
+PAGES = ["overview", "targets", "valves", "selection", "histograms", "measurements", "letoff",
+         "traffic"]
+READY_MADE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "dist",
+                          "readings")
+
+# What overflows the page's layout: a page wider than the window, a table
+# cell whose content does not fit, a chart label outside its chart.
+OVERFLOWS = """
+const page = document.documentElement, bad = [];
+if (page.scrollWidth > page.clientWidth) bad.push('page ' + page.scrollWidth + ' wide');
+for (const cell of document.querySelectorAll('td, th'))
+  if (cell.scrollWidth > cell.clientWidth + 1) bad.push('cell ' + cell.textContent);
+for (const svg of document.querySelectorAll('svg')) {
+  const view = svg.viewBox.baseVal;
+  for (const text of svg.querySelectorAll('text:not([transform])')) {
+    const box = text.getBBox();
+    if (box.x < view.x || box.x + box.width > view.x + view.width ||
+        box.y < view.y || box.y + box.height > view.y + view.height)
+      bad.push(svg.id + ' label ' + text.textContent);
+  }
+}
+return bad;
+"""
 SHOTS = os.environ.get("IFCSIM_SCREENSHOTS") or tempfile.mkdtemp(prefix="console-shots-")
 REFRESH_SECONDS = 3  # how often the measurements page reloads itself
 
@@ -47,7 +70,7 @@ class BrowserCase(unittest.TestCase):
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix="ifcsim-browser-test-")
         cls.state = os.path.join(cls.dir, "state")
-        args = cls.console_args or ("--dir", cls.state)
+        args = [a.format(dir=cls.dir) for a in cls.console_args] or ("--dir", cls.state)
         cls.console = Console(*args, cwd=cls.dir)
         try:
             cls.browser = chromium(os.path.join(cls.dir, "profile"))
@@ -168,6 +191,39 @@ class RefreshTest(BrowserCase):
         old = self.browser.find_element(By.TAG_NAME, "html")
         WebDriverWait(self.browser, 3 * REFRESH_SECONDS).until(EC.staleness_of(old))
         self.find("m-tbw-3")
+
+
+class ReadingsTest(BrowserCase):
+    console_args = ("--dir", "{dir}/state", "--readings", "{dir}/readings")
+
+    def put_readings(self, name):
+        """The ready-made file `name` in place, atomically, as ifcctl puts it."""
+        path = os.path.join(self.dir, "readings")
+        shutil.copyfile(os.path.join(READY_MADE, name), path + ".tmp")
+        os.replace(path + ".tmp", path)
+
+    def test_ready_made_files_are_drawn_within_the_layout(self):
+        # Each page load shows the next frame of the commands it asks: every
+        # page sees `loads` frames in a row (the overview those after the
+        # histogram page's), and the photograph is of the frame after them:
+        # ramp at 11 of 20, extremes at its largest numbers. full and ramp set
+        # the histograms alone.
+        cases = [("empty", 1, "in-place"), ("full", 1, "sets-none"), ("ramp", 5, "sets-none"),
+                 ("extremes", 2, "in-place")]
+        for name, loads, averages in cases:
+            self.put_readings(name)
+            for page, state in (("histograms", "in-place"), ("measurements", averages),
+                                ("overview", None)):
+                for load in range(loads):
+                    self.open(f"{page}.cgi")
+                    what = f"{name}, {page}, load {load + 1}"
+                    self.assertEqual(self.browser.execute_script(OVERFLOWS), [], what)
+                    if state:
+                        self.assertEqual(self.find("readings").get_attribute("data-state"),
+                                         state, what)
+            self.open("histograms.cgi")
+            self.assertEqual(self.browser.execute_script(OVERFLOWS), [], name)
+            self.screenshot(f"readings-{name}")
 
 
 class UnreachableTest(BrowserCase):

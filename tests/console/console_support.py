@@ -116,12 +116,12 @@ class Console(Program):
         self.server_port = int(server.group(1)) if server else None
 
 
-def start_server(cwd, port=0):
-    """ifcsim in `cwd`, on a free loopback port (another on collision);
-    returns the Program and its port."""
+def start_server(cwd, *args, port=0):
+    """ifcsim in `cwd` with `args`, on a free loopback port (another on
+    collision); returns the Program and its port."""
     for _ in range(10):
         chosen = port or free_port()
-        server = Program([IFCSIM, "--port", str(chosen), "--bind", "127.0.0.1"], cwd)
+        server = Program([IFCSIM, "--port", str(chosen), "--bind", "127.0.0.1", *args], cwd)
         deadline = time.monotonic() + WAIT_SECONDS
         while server.proc.poll() is None and time.monotonic() < deadline:
             try:
@@ -133,6 +133,21 @@ def start_server(cwd, port=0):
         if port:
             break
     raise AssertionError(f"ifcsim did not start:\n{server.out.text()}\n{server.err.text()}")
+
+
+def wait_lines(path, n, seconds=WAIT_SECONDS):
+    """Waits until the file at `path` holds `n` lines or more."""
+    deadline = time.monotonic() + seconds
+    while True:
+        try:
+            with open(path, "rb") as f:
+                if f.read().count(b"\n") >= n:
+                    return
+        except FileNotFoundError:
+            pass
+        if time.monotonic() > deadline:
+            raise AssertionError(f"{path} did not reach {n} lines within {seconds} s")
+        time.sleep(0.02)
 
 
 def free_port():

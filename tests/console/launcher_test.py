@@ -3,6 +3,7 @@
 --controller, the installed layout."""
 
 import os
+import re
 import signal
 import socket
 import subprocess
@@ -13,7 +14,10 @@ import unittest
 sys.dont_write_bytecode = True
 from console_support import (CONSOLE, SERVER_LINE, WAIT_SECONDS, Console,  # noqa: E402
                              Program, TempDirCase, http_get, pairs, protocol_get,
-                             protocol_put, set_file_record, start_server, wait_gone)
+                             protocol_put, set_file_record, start_server, wait_gone,
+                             wait_lines)
+
+ENTRY = re.compile(r'<tr class="entry" id="e-\d+" data-result="([^"]*)" data-command="([^"]*)"')
 
 MARK = 4321  # a target no page shows unless the server holds it
 
@@ -60,6 +64,8 @@ class UsageTest(TempDirCase):
             ("controller without host", ["--controller", ":9000"]),
             ("dir with controller", ["--controller", "127.0.0.1:9000", "--dir", "x"]),
             ("empty dir", ["--dir", ""]),
+            ("empty journal", ["--journal", ""]),
+            ("empty readings", ["--readings", ""]),
             ("positional argument", ["now"]),
             ("abbreviated option", ["--http-p", "8080"]),
         ]
@@ -132,6 +138,36 @@ class ServeTest(TempDirCase):
         self.assertIn("ifcsim-console: ifcsim ended by itself (signal 9); stopping",
                       c.err.wait_end())
 
+    def test_big_request_body_is_refused_before_it_is_stored(self):
+        c = Console("--dir", self.dir, cwd=self.dir)
+        self.addCleanup(c.stop)
+        with socket.create_connection(("127.0.0.1", c.http_port), WAIT_SECONDS) as s:
+            s.sendall(b"POST /cgi-bin/letoff.cgi HTTP/1.0\r\nContent-Length: 104857600\r\n"
+                      b"Content-Type: application/x-www-form-urlencoded\r\n\r\n")
+            # Answered without waiting for a byte of the body.
+            self.assertTrue(s.recv(64).startswith(b"HTTP/1.0 413 "))
+
+    def test_traffic_page_shows_the_servers_journal(self):
+        c = Console("--dir", self.dir, cwd=self.dir)
+        self.addCleanup(c.stop)
+        protocol_get(c.server_port, "IFC_get_stat")
+        protocol_put(c.server_port, "append_log", "<b>\x1b[2J")
+        protocol_get(c.server_port, "no_such_command")
+        wait_lines(os.path.join(self.dir, "journal.jsonl"), 3)
+
+        cases = [
+            ("newest first", "", [("unknown", "no_such_command"), ("ok", "append_log"),
+                                  ("ok", "IFC_get_stat")]),
+            ("a command pattern", "?command=IFC_*", [("ok", "IFC_get_stat")]),
+            ("a result", "?result=unknown", [("unknown", "no_such_command")]),
+        ]
+        for name, query, entries in cases:
+            status, _, body = http_get(c.url, "/cgi-bin/traffic.cgi" + query)
+            self.assertEqual(status, 200, name)
+            self.assertEqual(ENTRY.findall(body), entries, name)
+        self.assertIn('&lt;b&gt;<span class="byte">\\x1b</span>[2J', body_of(c, "append_log"))
+        self.assertNotIn("<b>", body_of(c, "append_log"))
+
     def test_taken_http_port_fails_and_leaves_no_server(self):
         with socket.socket() as taken:
             taken.bind(("127.0.0.1", 0))
@@ -145,18 +181,37 @@ class ServeTest(TempDirCase):
         self.assertTrue(refused(int(server.group(1))))
 
 
+def body_of(console, command):
+    """The page of the newest journal entry of `command`."""
+    _, _, body = http_get(console.url, f"/cgi-bin/traffic.cgi?command={command}")
+    link = re.search(r'href="(traffic\.cgi\?at=[^"]*)"', body).group(1)
+    status, _, entry = http_get(console.url, "/cgi-bin/" + link.replace("&amp;", "&"))
+    assert status == 200, entry
+    return entry
+
+
 class ControllerTest(TempDirCase):
     def test_pages_talk_to_the_given_server_and_none_is_started(self):
         ext = os.path.join(self.dir, "ext")
         os.mkdir(ext)
-        server, port = start_server(ext)
+        journal, readings = os.path.join(ext, "traffic.jsonl"), os.path.join(ext, "readings")
+        with open(readings, "w") as f:
+            f.write("average all to:0\n")
+        server, port = start_server(ext, "--journal", journal, "--readings", readings)
         self.addCleanup(server.stop)
         protocol_put(port, "IFC_set_to_tw_1", f"to:{MARK} tw:240")
         cwd = os.path.join(self.dir, "cwd")
         os.mkdir(cwd)
 
-        c = Console("--controller", f"127.0.0.1:{port}", cwd=cwd)
+        # Relative to where the console is started, as the server's were.
+        c = Console("--controller", f"127.0.0.1:{port}", "--journal", "../ext/traffic.jsonl",
+                    "--readings", "../ext/readings", cwd=cwd)
         self.addCleanup(c.stop)
+        _, _, body = http_get(c.url, "/cgi-bin/traffic.cgi")
+        self.assertIn(("ok", "IFC_set_to_tw_1"), ENTRY.findall(body))
+        _, _, body = http_get(c.url, "/cgi-bin/measurements.cgi")
+        self.assertIn(f'data-state="in-place">Values on this page are set by the readings '
+                      f'file <code id="readings-file">{readings}</code>', body)
         self.assertIsNone(c.server_port)
         self.assertEqual(len(c.children()), 1, "more than lighttpd started")
         status, _, body = http_get(c.url, "/cgi-bin/overview.cgi")
@@ -164,6 +219,18 @@ class ControllerTest(TempDirCase):
         self.assertIn(str(MARK), body)
         self.assertEqual(os.listdir(cwd), [])
         self.assertEqual(pairs(protocol_get(port, "IFC_get_Tot_Twt_1"))["to"], MARK)
+
+    def test_page_settings_reach_the_pages(self):
+        holder = socket.socket()
+        holder.bind(("127.0.0.1", 0))
+        self.addCleanup(holder.close)
+        os.environ["IFCSIM_PAGE_DEADLINE_MS"] = "0"  # not a deadline: the pages say so
+        self.addCleanup(os.environ.pop, "IFCSIM_PAGE_DEADLINE_MS")
+        c = Console("--controller", f"127.0.0.1:{holder.getsockname()[1]}", cwd=self.dir)
+        self.addCleanup(c.stop)
+        status, _, body = http_get(c.url, "/cgi-bin/overview.cgi")
+        self.assertEqual(status, 502)
+        self.assertIn(">bad setting in the environment<", body)
 
 
 @unittest.skipUnless(os.environ.get("IFCSIM_BUILD_DIR"), "needs IFCSIM_BUILD_DIR")

@@ -25,6 +25,11 @@ TEST(ConsoleHtml, EscapesTextAndAttributes) {
        "a\xEF\xBF\xBD"
        "b"},
       {"longer than one piece", repeat("<", 1500), repeat("&lt;", 1500)},
+      {"UTF-8 as it is", "\u00e9\u20ac\U0001F600", "\u00e9\u20ac\U0001F600"},
+      {"bytes that are not UTF-8", "a\xff\xc3(\xe2\x82\xed\xa0\x80\xc0\xaf",
+       "a\uFFFD\uFFFD(\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"a sequence cut at a piece's end", repeat("a", 511) + "\u20ac",
+       repeat("a", 511) + "\u20ac"},
   };
   for (const auto &c : cases) {
     html h;

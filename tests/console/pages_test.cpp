@@ -2,11 +2,13 @@
 // exactly the requests the page needs, and the values it shows.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "cgi.hpp"
+#include "support/temp_dir.hpp"
 
 namespace console_test {
 namespace {
@@ -91,6 +93,63 @@ TEST_F(ConsolePages, HistogramsAreDrawnWithEveryBinAndTheirHeaderValues) {
         body.find("<td>234</td><td>500</td><td>" + decimal + "</td><td>190</td><td>500"),
         std::string::npos)
         << side;
+  }
+}
+
+TEST_F(ConsolePages, SayWhatTheFilesTheyAreGivenHold) {
+  testing_support::TempDir dir;
+  std::string entries;  // 52 lines of one length
+  for (int i = 10; i < 62; ++i)
+    entries +=
+        R"({"time":"t)" + std::to_string(i) +
+        R"(","verb":"GET","command":"IFC_get_stat","result":"ok","saved":[],"notes":[]})"
+        "\n";
+  const std::string line = std::to_string(entries.size() / 52);
+  const std::string lines2 = std::to_string(entries.size() / 26),
+                    lines51 = std::to_string(entries.size() / 52 * 51);
+  // clang-format off
+  const struct {
+    const char *name, *page, *variable;  // the file's variable, nullptr: none given
+    std::string query;
+    const char *content;  // nullptr: no such file
+    int status;
+    std::vector<std::pair<std::string, std::string>> shows;
+    const char *says;
+  } cases[] = {
+      {"no journal named", "traffic.cgi", nullptr, "", nullptr, 200, {{"no-journal@class", "notice"}}, "--journal FILE"},
+      {"no journal there", "traffic.cgi", "IFCSIM_JOURNAL", "", nullptr, 200, {{"no-journal@class", "notice"}}, "no such file yet"},
+      {"a line that is no entry", "traffic.cgi", "IFCSIM_JOURNAL", "", "{\"time\":\n", 200, {}, "Not a journal entry (at byte 0): {&quot;time&quot;:<"},
+      {"fifty entries a page", "traffic.cgi", "IFCSIM_JOURNAL", "", entries.c_str(), 200,
+       {{"e-" + lines51 + "@data-result", "ok"}, {"e-" + lines2 + "@data-result", "ok"},
+        {"e-" + line + "@data-result", "(no such id)"}, {"older@href", "traffic.cgi?before=" + lines2}}, ""},
+      {"the older ones", "traffic.cgi", "IFCSIM_JOURNAL", "before=" + lines2, entries.c_str(), 200,
+       {{"e-" + line + "@data-result", "ok"}, {"e-0@data-result", "ok"}, {"older", "(no such id)"}}, ""},
+      {"an entry in full", "traffic.cgi", "IFCSIM_JOURNAL", "at=" + line + "&time=t11", entries.c_str(), 200,
+       {{"title", "Traffic: one entry"}, {"f-result@class", "name"}}, "<pre class=\"bytes\">t11</pre>"},
+      {"an entry no longer there", "traffic.cgi", "IFCSIM_JOURNAL", "at=" + line + "&time=t10", entries.c_str(), 404,
+       {{"error@data-status", "404"}}, "rotated"},
+      {"a result that is no word", "traffic.cgi", "IFCSIM_JOURNAL", "result=Not+found", entries.c_str(), 400,
+       {{"field", "result"}, {"result@value", "Not found"}}, ""},
+      {"no readings file there", "measurements.cgi", "IFCSIM_READINGS", "", nullptr, 200,
+       {{"readings@data-state", "missing"}}, "the controller serves simulated values"},
+      {"a readings file refused", "measurements.cgi", "IFCSIM_READINGS", "", "average 7 to:1\n", 200,
+       {{"readings@data-state", "refused"}}, "is refused (line 1: "},
+      {"a readings file in place", "histograms.cgi", "IFCSIM_READINGS", "", "left n1:1\nframe\nframe\n", 200,
+       {{"readings@data-state", "in-place"}}, "2 frames in turn, the next at each request of a command"},
+  };
+  // clang-format on
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto &c = cases[i];
+    const std::string path = dir.file("file" + std::to_string(i));
+    if (c.content) testing_support::write_file(path, c.content);
+    std::vector<std::string> env = {"IFCSIM_JOURNAL", "IFCSIM_READINGS"};
+    if (c.variable) env.push_back(std::string(c.variable) + "=" + path);
+    cgi_response r = run(c.page, "GET", c.query, "", env);
+    EXPECT_EQ(r.status, c.status) << c.name;
+    for (const auto &[what, value] : c.shows)
+      EXPECT_EQ(shown(r.body, what), value) << c.name << " " << what;
+    EXPECT_NE(r.body.find(c.says), std::string::npos) << c.name;
+    served();
   }
 }
 
