@@ -325,7 +325,10 @@ TEST_P(RequestPathAllocTest, NoAllocationWithReadings) {
   for (int i = 0; i < 10; ++i) round();
   EXPECT_EQ(exchange(*server_, {"IFC_get_stat", "", ""}), "25");
   EXPECT_EQ(allocs() - before, 0u) << "allocations with readings after warm-up";
-  EXPECT_EQ(CountOccurrences(server_->Stderr(), "'9' is no colour number"), 11);
+  // The server's stderr is read by a thread: wait for the lines, then count.
+  const std::string err = server_->WaitForStderr("'9' is no colour number",
+                                                 testing_support::kDefaultWait, 11);
+  EXPECT_EQ(CountOccurrences(err, "'9' is no colour number"), 11);
 }
 
 // With fault rules: every action but `down` acting, the file read again,
