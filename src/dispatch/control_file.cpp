@@ -57,10 +57,14 @@ long control_file_read(control_file *f, char *buf, std::size_t capacity,
   }
   remember(f, st);
   long length = -1;
+  // errno as well as the reason, so a caller can tell "no file" (ENOENT)
+  // from a file it must not take.
   if (!S_ISREG(st.st_mode)) {
     *reason = "not a regular file";
+    errno = EINVAL;
   } else if (static_cast<unsigned long long>(st.st_size) >= capacity) {
     *reason = too_large;
+    errno = EFBIG;
   } else {
     // Read to the end: the file may have grown since the fstat.
     std::size_t got = 0;
@@ -74,6 +78,7 @@ long control_file_read(control_file *f, char *buf, std::size_t capacity,
       *reason = std::strerror(errno);
     } else if (got >= capacity) {
       *reason = too_large;
+      errno = EFBIG;
     } else {
       buf[got] = '\0';
       length = static_cast<long>(got);

@@ -37,8 +37,8 @@ int control_file_check(control_file *f);
 
 // Reads the whole file into buf and NUL-terminates it; a file of capacity
 // bytes or more is refused unread. Returns its length, or -1 with *reason
-// (static text) set: "not a regular file", "larger than N bytes" or the
-// system's reason (strerror). Either way the file as it is now counts as
+// (static text) and errno set: "not a regular file" (EINVAL), "larger than
+// N bytes" (EFBIG) or the system's reason (strerror; ENOENT: no file). Either way the file as it is now counts as
 // seen, so a refused file is not read again until it changes. Allocates
 // nothing.
 long control_file_read(control_file *f, char *buf, std::size_t capacity,

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "dispatch/control_file.hpp"
+#include "ifcctl/text.hpp"
 #include "net/faults.hpp"
 
 namespace ifcctl {
@@ -42,27 +43,6 @@ bool read_rules(const std::string &path, std::string *text, std::string *error) 
   if (n < 0) *error = path + ": " + why;
   if (n >= 0) text->assign(buf.data(), static_cast<std::size_t>(n));
   return n >= 0;
-}
-
-// The server may read the file at any moment: it gets the whole old text or
-// the whole new one, never a part (a temporary file beside it, renamed).
-bool replace_file(const std::string &path, const std::string &text) {
-  std::string tmp = path + ".XXXXXX";
-  const int fd = mkostemp(tmp.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  int err = 0;
-  for (std::size_t done = 0; err == 0 && done < text.size();) {
-    const ssize_t w = write(fd, text.data() + done, text.size() - done);
-    if (w > 0) done += static_cast<std::size_t>(w);
-    if (w <= 0 && !(w < 0 && errno == EINTR)) err = w < 0 ? errno : ENOSPC;
-  }
-  if (err == 0 && (fchmod(fd, 0644) != 0 || fsync(fd) != 0)) err = errno;
-  if (close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && rename(tmp.c_str(), path.c_str()) != 0) err = errno;
-  if (err == 0) return true;
-  unlink(tmp.c_str());
-  errno = err;
-  return false;
 }
 
 // The text without its line `line` (from 1).

@@ -14,9 +14,8 @@
 
 #include "client/ifc_client.hpp"
 #include "dispatch/ether_parse.hpp"
-#include "dispatch/sim_main.hpp"
-#include "ifcctl/journal.hpp"
 #include "ifcctl/faults.hpp"
+#include "ifcctl/journal.hpp"
 #include "ifcctl/put_check.hpp"
 #include "ifcctl/readings.hpp"
 #include "ifcctl/set_dump.hpp"
@@ -228,7 +227,7 @@ int run_readings_set(const std::string &file, const std::string &source) {
     return fail(kUsage, error + (missing ? " (nor is it a ready-made file: empty, full, "
                                            "ramp, extremes)"
                                          : "; " + file + " is left as it was"));
-  if (hfp_save_data2(file.c_str(), text.data(), static_cast<int>(text.size())) != 0)
+  if (!ifcctl::replace_file(file, text))
     return fail(kFailed, file + ": cannot be written (" + std::strerror(errno) + ")");
   return kOk;
 }

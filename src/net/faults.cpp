@@ -309,6 +309,7 @@ bool decided = false;  // the current request has met its rule, or passes them a
 const fault_rule *applied = nullptr;
 int *listener = nullptr;
 sockaddr_in listener_addr;
+int held = -1;  // the port's socket while it is down
 bool down_pending = false;
 
 void pause_ms(long ms) {
@@ -342,6 +343,18 @@ bool live(int i) {
   return r.times == 0 || seen[i] < r.after + r.times;
 }
 
+// A socket bound to listener_addr, or -1.
+int bound_socket() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  const int one = 1;
+  if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
+      bind(fd, reinterpret_cast<const sockaddr *>(&listener_addr),
+           sizeof listener_addr) == 0)
+    return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
 // A `down` stops listening at once, so that a client that has its reply
 // already finds the port closed; the wait comes once the request is done.
 void stop_listening() {
@@ -352,6 +365,10 @@ void stop_listening() {
   close(*listener);
   *listener = -1;
   down_pending = true;
+  // A socket bound to the port but not listening: connections are refused
+  // as with none, yet the port stays ours. Without it a port the kernel
+  // picked (--port 0) could be handed to another program meanwhile.
+  held = bound_socket();
 }
 
 // Rule i meets the request: it acts unless the request is one of its first
@@ -392,16 +409,14 @@ bool at_step(int sock, ether_step step, const char *buf, int n) {
 }
 
 // The same address and port as before the `down` (also one the kernel
-// picked); should another program hold it now, again every second.
+// picked), kept bound meanwhile; should it have been lost in the moment
+// between the close and the bind, again every second.
 void listen_again() {
   bool told = false;
   for (;;) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    const int one = 1;
-    if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
-        bind(fd, reinterpret_cast<const sockaddr *>(&listener_addr),
-             sizeof listener_addr) == 0 &&
-        listen(fd, kListenBacklog) == 0) {
+    const int fd = held >= 0 ? held : bound_socket();
+    held = -1;
+    if (fd >= 0 && listen(fd, kListenBacklog) == 0) {
       *listener = fd;
       return;
     }

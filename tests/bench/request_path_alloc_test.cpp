@@ -100,6 +100,7 @@ int posix_memalign(void **out, std::size_t align, std::size_t size) noexcept {
 namespace {
 
 using testing_support::CountOccurrences;
+using testing_support::kDefaultWait;
 using testing_support::PutHeader;
 using testing_support::RawConnection;
 using testing_support::RequestHeader;
@@ -365,7 +366,9 @@ TEST_P(RequestPathAllocTest, NoAllocationWithFaults) {
   for (int i = 0; i < 10; ++i) round();
   EXPECT_EQ(exchange(*server_, {"IFC_get_stat", "", ""}), "25");
   EXPECT_EQ(allocs() - before, 0u) << "allocations with fault rules after warm-up";
-  EXPECT_EQ(CountOccurrences(server_->Stderr(), "'explode' is no action"), 11);
+  const std::string err =
+      server_->WaitForStderr("'explode' is no action", kDefaultWait, 11);
+  EXPECT_EQ(CountOccurrences(err, "'explode' is no action"), 11);
 }
 
 }  // namespace

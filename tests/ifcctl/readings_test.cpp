@@ -34,6 +34,14 @@ TEST(IfcctlReadings, ShowSetClear) {
     const char *after;
   } cases[] = {
       {"set", {"readings", "--file", "@r", "set", "@g"}, "", nullptr, 0, "", "", kGood},
+      {"set over a longer file",
+       {"readings", "--file", "@r", "set", "@g"},
+       "",
+       "# a file longer than the one that replaces it\nmeasured all to:1 tw:2\n",
+       0,
+       "",
+       "",
+       kGood},
       {"ramp", {"readings", "set", "ramp", "--file", "@r"}, "", "x", 0, "", "", "=ramp"},
       {"set refuses what the server refuses",
        {"readings", "set", "@b"},
@@ -76,6 +84,8 @@ TEST(IfcctlReadings, ShowSetClear) {
     EXPECT_EQ(r.out, fill(c.out)) << c.name;
     EXPECT_EQ(r.err, fill(c.err)) << c.name;
     EXPECT_EQ(file_exists(dir.file("r")), c.after != nullptr) << c.name;
+    EXPECT_FALSE(file_exists(dir.file("r.long")))
+        << c.name << ": a readings file is no set file";
     if (c.after != nullptr) {
       EXPECT_EQ(read_file(dir.file("r")),
                 std::string(c.after) == "=ramp" ? ramp : c.after)
