@@ -87,3 +87,23 @@ long control_file_read(control_file *f, char *buf, std::size_t capacity,
   close(fd);
   return length;
 }
+
+const char *control_file_shown(std::string_view word, std::size_t max) {
+  constexpr std::size_t kLongest = 24;
+  static char out[kLongest * 4 + 4];
+  if (max > kLongest) max = kLongest;
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < word.size() && i < max; ++i) {
+    const unsigned char c = static_cast<unsigned char>(word[i]);
+    if (c >= 0x20 && c < 0x7f && c != '\\')
+      out[n++] = static_cast<char>(c);
+    else
+      n += static_cast<std::size_t>(std::snprintf(out + n, 5, "\\x%02x", c));
+  }
+  if (word.size() > max) {
+    std::memcpy(out + n, "...", 3);
+    n += 3;
+  }
+  out[n] = '\0';
+  return out;
+}

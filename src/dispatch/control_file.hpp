@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <string_view>
 
 struct control_file {
   // Absolute (a relative one follows the working directory); the caller
@@ -38,8 +39,19 @@ int control_file_check(control_file *f);
 // Reads the whole file into buf and NUL-terminates it; a file of capacity
 // bytes or more is refused unread. Returns its length, or -1 with *reason
 // (static text) and errno set: "not a regular file" (EINVAL), "larger than
-// N bytes" (EFBIG) or the system's reason (strerror; ENOENT: no file). Either way the file as it is now counts as
-// seen, so a refused file is not read again until it changes. Allocates
-// nothing.
+// N bytes" (EFBIG) or the system's reason (strerror; ENOENT: no file). Either way the
+// file as it is now counts as seen, so a refused file is not read again until it changes.
+// Allocates nothing.
 long control_file_read(control_file *f, char *buf, std::size_t capacity,
                        const char **reason);
+
+// The parsers of control files share the look of their refusals and what
+// separates their words.
+
+// A word of a control file as a refusal shows it: printable ASCII as it is,
+// a backslash and other bytes as \xNN, cut after max bytes (at most 24) with
+// "...". Static storage, valid until the next call.
+const char *control_file_shown(std::string_view word, std::size_t max);
+
+// Blank, tab and carriage return: what separates words on a line.
+inline bool control_file_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }

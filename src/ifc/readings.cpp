@@ -36,27 +36,8 @@ int slot_count(int reply) {
 
 using token = std::string_view;
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-// The token as a reason shows it: printable, \xNN for other bytes, cut short.
-const char *shown(token t) {
-  constexpr std::size_t kShown = 20;
-  static char out[kShown * 4 + 4];
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < t.size() && i < kShown; ++i) {
-    const unsigned char c = static_cast<unsigned char>(t[i]);
-    if (c >= 0x20 && c < 0x7f && c != '\\')
-      out[n++] = static_cast<char>(c);
-    else
-      n += static_cast<std::size_t>(std::snprintf(out + n, 5, "\\x%02x", c));
-  }
-  if (t.size() > kShown) {
-    std::memcpy(out + n, "...", 3);
-    n += 3;
-  }
-  out[n] = '\0';
-  return out;
-}
+// A token as a refusal shows it.
+const char *shown(token t) { return control_file_shown(t, 20); }
 
 class parser {
  public:
@@ -111,12 +92,12 @@ class parser {
     token words[kMaxTokens];
     int n = 0;
     for (const char *q = p; q < eol && *q != '#';) {
-      if (is_blank(*q)) {
+      if (control_file_blank(*q)) {
         ++q;
         continue;
       }
       const char *start = q;
-      while (q < eol && !is_blank(*q) && *q != '#') {
+      while (q < eol && !control_file_blank(*q) && *q != '#') {
         const unsigned char c = static_cast<unsigned char>(*q);
         if (c < 0x20 || c == 0x7f) {
           char hex[8];

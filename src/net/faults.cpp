@@ -28,8 +28,6 @@ const char *const kSteps[] = {"len", "block", "next", "fin"};
 constexpr int kActionCount = static_cast<int>(std::size(kActions));
 constexpr int kStepCount = static_cast<int>(std::size(kSteps));
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
 bool has_step(const fault_rule &r) {
   return r.action == fault_action::delay || r.action == fault_action::close ||
          r.action == fault_action::reset;
@@ -58,25 +56,8 @@ bool acts_on(const fault_rule &r, bool get) {
   }
 }
 
-// The token as a reason shows it: printable, \xNN for other bytes, cut short.
-const char *shown(token t) {
-  constexpr std::size_t kShown = 24;
-  static char out[kShown * 4 + 4];
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < t.size() && i < kShown; ++i) {
-    const unsigned char c = static_cast<unsigned char>(t[i]);
-    if (c >= 0x20 && c < 0x7f && c != '\\')
-      out[n++] = static_cast<char>(c);
-    else
-      n += static_cast<std::size_t>(std::snprintf(out + n, 5, "\\x%02x", c));
-  }
-  if (t.size() > kShown) {
-    std::memcpy(out + n, "...", 3);
-    n += 3;
-  }
-  out[n] = '\0';
-  return out;
-}
+// A token as a refusal shows it.
+const char *shown(token t) { return control_file_shown(t, 24); }
 
 class parser {
  public:
@@ -123,13 +104,13 @@ class parser {
     token words[kMaxWords];
     int n = 0;
     for (const char *q = p; q < eol && *q != '#';) {
-      if (is_blank(*q)) {
+      if (control_file_blank(*q)) {
         ++q;
         continue;
       }
       const char *start = q;
       bool quoted = false;
-      while (q < eol && (quoted || (!is_blank(*q) && *q != '#'))) {
+      while (q < eol && (quoted || (!control_file_blank(*q) && *q != '#'))) {
         const unsigned char c = static_cast<unsigned char>(*q);
         if (c < 0x20 || c == 0x7f)
           return fail("a control byte (0x%02x) outside a comment%s", c,
