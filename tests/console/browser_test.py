@@ -236,7 +236,7 @@ class FaultsTest(BrowserCase):
         self.open("faults.cgi")
         self.submit("preset-refuse")
         self.assertEqual(self.find("text-1").text, "* refuse times 1")
-        self.screenshot("faults")
+        self.screenshot("faults-refuse")
 
         self.browser.switch_to.window(targets)
         self.submit("targets-save")
