@@ -18,7 +18,9 @@ namespace {
 using namespace console;
 
 constexpr char kFile[] = "faults.cgi";
-constexpr int kMaxRule = 4096;
+// A rule in the file may be as long as the file (a long reply text): the
+// body's limit is the only one.
+constexpr int kMaxRule = kMaxBody;
 constexpr const char *kActions[] = {"add", "preset", "remove", "clear"};
 
 struct preset {
