@@ -14,6 +14,7 @@ const page_info pages[] = {
     {"valves.cgi", "Valve points"},   {"selection.cgi", "Selection and status"},
     {"histograms.cgi", "Histograms"}, {"measurements.cgi", "Measurements"},
     {"letoff.cgi", "Let-off"},        {"traffic.cgi", "Traffic"},
+    {"faults.cgi", "Faults"},
 };
 const int page_count = sizeof pages / sizeof pages[0];
 
@@ -77,6 +78,7 @@ constexpr markup kStyle =
     "tr.mark td{background:#eef3e0}tr.unreadable td{background:#fbe3e1}"
     "td.nowrap{white-space:nowrap}td.bytes{max-width:28em}input.mid{width:12em;text-"
     "align:left}"
+    "fieldset.preset{max-width:22em}"
     "</style>";
 
 }  // namespace

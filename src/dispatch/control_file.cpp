@@ -1,6 +1,8 @@
 #include "dispatch/control_file.hpp"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,6 +88,30 @@ long control_file_read(control_file *f, char *buf, std::size_t capacity,
   }
   close(fd);
   return length;
+}
+
+int control_file_replace(const char *path, const char *text, std::size_t length) {
+  char tmp[PATH_MAX];
+  if (std::snprintf(tmp, sizeof tmp, "%s.XXXXXX", path) >= static_cast<int>(sizeof tmp)) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  // mkostemp: a name of its own, so two writers never share a temporary file.
+  const int fd = mkostemp(tmp, O_CLOEXEC);
+  if (fd < 0) return -1;
+  int err = 0;
+  for (std::size_t done = 0; err == 0 && done < length;) {
+    const ssize_t w = write(fd, text + done, length - done);
+    if (w > 0) done += static_cast<std::size_t>(w);
+    if (w <= 0 && !(w < 0 && errno == EINTR)) err = w < 0 ? errno : ENOSPC;
+  }
+  if (err == 0 && (fchmod(fd, 0644) != 0 || fsync(fd) != 0)) err = errno;
+  if (close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && rename(tmp, path) != 0) err = errno;
+  if (err == 0) return 0;
+  unlink(tmp);
+  errno = err;
+  return -1;
 }
 
 const char *control_file_shown(std::string_view word, std::size_t max) {

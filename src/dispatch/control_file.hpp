@@ -45,6 +45,13 @@ int control_file_check(control_file *f);
 long control_file_read(control_file *f, char *buf, std::size_t capacity,
                        const char **reason);
 
+// Replaces the file at path with text[0..length), as a file that a server
+// may read at any moment must be replaced: a temporary file beside it,
+// synced and renamed over it, so a reader gets the whole old text or the
+// whole new one. Returns 0, or -1 with errno set (the temporary file
+// removed). For the tools that write control files, not the server.
+int control_file_replace(const char *path, const char *text, std::size_t length);
+
 // The parsers of control files share the look of their refusals and what
 // separates their words.
 

@@ -1,19 +1,9 @@
 #include "ifcctl/faults.hpp"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <memory>
 #include <nlohmann/json.hpp>
 
-#include "dispatch/control_file.hpp"
-#include "ifcctl/text.hpp"
-#include "net/faults.hpp"
+#include "net/faults_file.hpp"
 
 namespace ifcctl {
 
@@ -24,91 +14,69 @@ int fail(int status, const std::string &message) {
   return status;
 }
 
-// Parses text as the server would; "" when it takes it, else the reason,
-// after the line's number when with_line.
-std::string parse(const std::string &text, fault_table *table, bool with_line) {
-  fault_error err{};
-  if (faults_parse(text.data(), text.size(), table, &err) == 0) return "";
-  return (with_line ? std::to_string(err.line) + ": " : "") + err.reason;
-}
-
-// The file's text, "" when there is none; false when it cannot be read.
-bool read_rules(const std::string &path, std::string *text, std::string *error) {
-  control_file file;
-  file.path = path.c_str();
-  std::vector<char> buf(kFaultsMaxBytes + 1);
-  const char *why = nullptr;
-  const long n = control_file_read(&file, buf.data(), buf.size(), &why);
-  if (n < 0 && errno == ENOENT) return true;
-  if (n < 0) *error = path + ": " + why;
-  if (n >= 0) text->assign(buf.data(), static_cast<std::size_t>(n));
-  return n >= 0;
-}
-
-// The text without its line `line` (from 1).
-std::string without_line(const std::string &text, int line) {
-  std::size_t at = 0;
-  for (int k = 1; k < line; ++k) at = text.find('\n', at) + 1;
-  const std::size_t end = text.find('\n', at);
-  return text.substr(0, at) + (end == std::string::npos ? "" : text.substr(end + 1));
+// The exit status and message of a failed edit of the file at path.
+int failure(const faults_file_result &r, const std::string &path, const std::string &rule,
+            int n, bool removing) {
+  switch (r.error) {
+    case faults_file_error::rule_refused:
+      return fail(2, "fault: '" + rule + "': " + r.reason);
+    case faults_file_error::not_added:
+      return fail(2, "fault: '" + rule + "' cannot be added: " + path + ":" + r.reason);
+    case faults_file_error::no_such_rule:
+      return fail(2, "fault: no rule " + std::to_string(n) + ": " + path + " holds " +
+                         std::to_string(r.count) + (r.count == 1 ? " rule" : " rules"));
+    case faults_file_error::file_refused:
+      return fail(1, path + ":" + r.reason + " (the server refuses this file)");
+    case faults_file_error::unreadable:
+      return fail(1, path + ": " + r.reason);
+    default:
+      return fail(1, path +
+                         (removing ? ": cannot be removed (" : ": cannot be written (") +
+                         r.reason + ")");
+  }
 }
 
 }  // namespace
 
 int run_fault(fault_command c, const std::string &path,
               const std::vector<std::string> &words, int n, bool as_json) {
-  auto table = std::make_unique<fault_table>();
   std::string rule;
   for (const std::string &w : words) rule += (rule.empty() ? "" : " ") + w;
-  if (c == fault_command::check || c == fault_command::add) {
-    std::string why = rule.find('\n') != std::string::npos
-                          ? "a rule is one line"
-                          : parse(rule, table.get(), false);
-    if (why.empty() && table->count != 1) why = "no rule, only blanks or a comment";
-    if (!why.empty()) return fail(2, "fault: '" + rule + "': " + why);
-    if (c == fault_command::check) return 0;
-  }
-  if (c == fault_command::clear) {
-    if (unlink(path.c_str()) != 0 && errno != ENOENT)
-      return fail(1, path + ": cannot be removed (" + std::strerror(errno) + ")");
-    return 0;
-  }
-  std::string text, error;
-  if (!read_rules(path, &text, &error)) return fail(1, error);
-  const std::string refused = parse(text, table.get(), true);
-  if (!refused.empty())
-    return fail(1, path + ":" + refused + " (the server refuses this file)");
-  if (c == fault_command::list) {
-    nlohmann::ordered_json json = nlohmann::ordered_json::array();
-    for (int i = 0; i < table->count; ++i) {
-      const fault_rule &r = table->rule[i];
-      const std::string t(r.text, static_cast<std::size_t>(r.text_len));
-      if (as_json)
-        json.push_back({{"rule", i + 1}, {"line", r.line}, {"text", t}});
-      else
-        std::printf("%d  %s\n", i + 1, t.c_str());
+  faults_file_result r;
+  std::vector<faults_file_rule> rules;
+  switch (c) {
+    case fault_command::check: {
+      const std::string why = faults_check_rule(rule);
+      if (!why.empty()) r = {faults_file_error::rule_refused, why, 0, {}};
+      break;
     }
+    case fault_command::add:
+      r = faults_file_add(path, rule);
+      break;
+    case fault_command::remove:
+      r = faults_file_remove(path, n, nullptr);
+      break;
+    case fault_command::list:
+      r = faults_file_list(path, &rules);
+      break;
+    case fault_command::clear:
+      r = faults_file_clear(path);
+      break;
+  }
+  if (r.error != faults_file_error::none)
+    return failure(r, path, rule, n, c == fault_command::clear);
+  if (c != fault_command::list) return 0;
+  nlohmann::ordered_json json = nlohmann::ordered_json::array();
+  for (std::size_t i = 0; i < rules.size(); ++i) {
     if (as_json)
-      std::printf(
-          "%s\n",
-          json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
-    return 0;
+      json.push_back({{"rule", i + 1}, {"line", rules[i].line}, {"text", rules[i].text}});
+    else
+      std::printf("%zu  %s\n", i + 1, rules[i].text.c_str());
   }
-  if (c == fault_command::remove) {
-    if (n < 1 || n > table->count)
-      return fail(2, "fault: no rule " + std::to_string(n) + ": " + path + " holds " +
-                         std::to_string(table->count) +
-                         (table->count == 1 ? " rule" : " rules"));
-    text = without_line(text, table->rule[n - 1].line);
-  } else {
-    if (!text.empty() && text.back() != '\n') text += '\n';
-    text += rule + "\n";
-    const std::string why = parse(text, table.get(), true);
-    if (!why.empty())
-      return fail(2, "fault: '" + rule + "' cannot be added: " + path + ":" + why);
-  }
-  if (!replace_file(path, text))
-    return fail(1, path + ": cannot be written (" + std::strerror(errno) + ")");
+  if (as_json)
+    std::printf(
+        "%s\n",
+        json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
   return 0;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "client/ifc_client.hpp"
+#include "dispatch/control_file.hpp"
 #include "dispatch/ether_parse.hpp"
 #include "ifcctl/faults.hpp"
 #include "ifcctl/journal.hpp"
@@ -227,7 +228,7 @@ int run_readings_set(const std::string &file, const std::string &source) {
     return fail(kUsage, error + (missing ? " (nor is it a ready-made file: empty, full, "
                                            "ramp, extremes)"
                                          : "; " + file + " is left as it was"));
-  if (!ifcctl::replace_file(file, text))
+  if (control_file_replace(file.c_str(), text.data(), text.size()) != 0)
     return fail(kFailed, file + ": cannot be written (" + std::strerror(errno) + ")");
   return kOk;
 }

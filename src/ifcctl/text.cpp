@@ -1,11 +1,5 @@
 #include "ifcctl/text.hpp"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 
 namespace ifcctl {
@@ -29,25 +23,6 @@ std::string printable(std::string_view s) {
     }
   }
   return out;
-}
-
-bool replace_file(const std::string &path, const std::string &text) {
-  std::string tmp = path + ".XXXXXX";
-  const int fd = mkostemp(tmp.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  int err = 0;
-  for (std::size_t done = 0; err == 0 && done < text.size();) {
-    const ssize_t w = write(fd, text.data() + done, text.size() - done);
-    if (w > 0) done += static_cast<std::size_t>(w);
-    if (w <= 0 && !(w < 0 && errno == EINTR)) err = w < 0 ? errno : ENOSPC;
-  }
-  if (err == 0 && (fchmod(fd, 0644) != 0 || fsync(fd) != 0)) err = errno;
-  if (close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && rename(tmp.c_str(), path.c_str()) != 0) err = errno;
-  if (err == 0) return true;
-  unlink(tmp.c_str());
-  errno = err;
-  return false;
 }
 
 }  // namespace ifcctl

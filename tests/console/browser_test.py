@@ -23,7 +23,7 @@ from console_support import (WAIT_SECONDS, Console, closed_port, http_get, pairs
                              protocol_get, set_file_record)
 
 PAGES = ["overview", "targets", "valves", "selection", "histograms", "measurements", "letoff",
-         "traffic"]
+         "traffic", "faults"]
 READY_MADE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "dist",
                           "readings")
 
@@ -224,6 +224,32 @@ class ReadingsTest(BrowserCase):
             self.open("histograms.cgi")
             self.assertEqual(self.browser.execute_script(OVERFLOWS), [], name)
             self.screenshot(f"readings-{name}")
+
+
+class FaultsTest(BrowserCase):
+    def test_preset_makes_the_next_save_fail_visibly(self):
+        # The targets page open in one tab, the Faults page in another.
+        self.open("targets.cgi")
+        targets = self.browser.current_window_handle
+        self.type_into("to1", "111")
+        self.browser.switch_to.new_window("tab")
+        self.open("faults.cgi")
+        self.submit("preset-refuse")
+        self.assertEqual(self.find("text-1").text, "* refuse times 1")
+        self.screenshot("faults-refuse")
+
+        self.browser.switch_to.window(targets)
+        self.submit("targets-save")
+        self.assertEqual(self.find("error").get_attribute("data-status"), "502")
+        self.assertIn("refused by the server", self.find("reason").text)
+        port = self.console.server_port
+        self.assertEqual(pairs(protocol_get(port, "IFC_get_Tot_Twt_1"))["to"], 90)
+        # The rule is spent: the same save again is taken.
+        self.open("targets.cgi")
+        self.type_into("to1", "111")
+        self.submit("targets-save")
+        self.assertEqual(self.find("to1").get_attribute("value"), "111")
+        self.assertEqual(pairs(protocol_get(port, "IFC_get_Tot_Twt_1"))["to"], 111)
 
 
 class UnreachableTest(BrowserCase):

@@ -47,7 +47,7 @@ set_tests_properties(console_launcher PROPERTIES
 if(NOT IFCSIM_SANITIZE)
   add_test(NAME console_browser
            COMMAND ${console_python} ${CMAKE_CURRENT_LIST_DIR}/browser_test.py
-                   PagesTest ReadingsTest UnreachableTest)
+                   PagesTest ReadingsTest FaultsTest UnreachableTest)
   # The measurements page reloads itself every few seconds: waiting for that
   # takes real time.
   add_test(NAME console_browser_refresh

@@ -66,6 +66,7 @@ class UsageTest(TempDirCase):
             ("empty dir", ["--dir", ""]),
             ("empty journal", ["--journal", ""]),
             ("empty readings", ["--readings", ""]),
+            ("empty faults", ["--faults", ""]),
             ("positional argument", ["now"]),
             ("abbreviated option", ["--http-p", "8080"]),
         ]
@@ -205,13 +206,15 @@ class ControllerTest(TempDirCase):
 
         # Relative to where the console is started, as the server's were.
         c = Console("--controller", f"127.0.0.1:{port}", "--journal", "../ext/traffic.jsonl",
-                    "--readings", "../ext/readings", cwd=cwd)
+                    "--readings", "../ext/readings", "--faults", "../ext/faults", cwd=cwd)
         self.addCleanup(c.stop)
         _, _, body = http_get(c.url, "/cgi-bin/traffic.cgi")
         self.assertIn(("ok", "IFC_set_to_tw_1"), ENTRY.findall(body))
         _, _, body = http_get(c.url, "/cgi-bin/measurements.cgi")
         self.assertIn(f'data-state="in-place">Values on this page are set by the readings '
                       f'file <code id="readings-file">{readings}</code>', body)
+        _, _, body = http_get(c.url, "/cgi-bin/faults.cgi")
+        self.assertIn(f'<code id="faults-path">{ext}/faults</code>', body)
         self.assertIsNone(c.server_port)
         self.assertEqual(len(c.children()), 1, "more than lighttpd started")
         status, _, body = http_get(c.url, "/cgi-bin/overview.cgi")
