@@ -30,15 +30,11 @@ struct preset {
   markup what;  // what the controller does, and what a page then shows
 };
 
-// A `*` refuse meets GETs as well as PUTs: only a save sent from a page that
-// is open already is sure to be the next request.
 const preset kPresets[] = {
-    {"refuse", "Next request refused", "* refuse times 1",
-     "The controller refuses the next request it gets, whatever it is, then serves as "
-     "before. A save sent from a page that is open already (Targets in another tab, "
-     "say) is refused before anything is stored: the page shows 502, <q>refused by "
-     "the server</q>. A page opened instead meets it at its first read: 502, "
-     "<q>unknown command</q>."},
+    {"refuse", "Next save refused", "PUT:* refuse times 1",
+     "The controller refuses the next change it is sent, whatever it is, before "
+     "anything is stored, then serves as before; reads go on as usual. The page that "
+     "sends it shows 502, <q>refused by the server</q>."},
     {"lose", "Next save lost", "IFC_set_* lose times 1",
      "The next change of targets, valve points, selection flags or status is answered "
      "as taken but not stored. The page reads it back and says so: 409, the page again "

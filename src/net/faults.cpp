@@ -42,6 +42,7 @@ bool any_name(const fault_rule &r) { return r.pattern_len == 1 && r.pattern[0] =
 
 // Whether the rule can act on a GET (get) or a PUT.
 bool acts_on(const fault_rule &r, bool get) {
+  if (r.verb != 0 && (r.verb == 'G') != get) return false;
   switch (r.action) {
     case fault_action::reply:
     case fault_action::garble:
@@ -193,11 +194,21 @@ class parser {
     r.line = line_;
     r.text = w[0].data();
     r.text_len = static_cast<int>(w[n - 1].data() + w[n - 1].size() - w[0].data());
-    r.pattern = w[0].data();
-    r.pattern_len = static_cast<int>(w[0].size());
-    if (w[0].size() > static_cast<std::size_t>(kFaultsMaxPattern) || w[0][0] == '"')
-      return fail("'%s' is no pattern: a command name of at most %d characters, * and ?",
-                  shown(w[0]), kFaultsMaxPattern);
+    // GET: or PUT: before the pattern: the rule meets requests of that verb
+    // only (no command name holds a colon).
+    token pattern = w[0];
+    if (pattern.substr(0, 4) == "GET:" || pattern.substr(0, 4) == "PUT:") {
+      r.verb = pattern[0] == 'G' ? 'G' : 'P';
+      pattern.remove_prefix(4);
+    }
+    r.pattern = pattern.data();
+    r.pattern_len = static_cast<int>(pattern.size());
+    if (pattern.empty() || pattern.size() > static_cast<std::size_t>(kFaultsMaxPattern) ||
+        pattern[0] == '"')
+      return fail(
+          "'%s' is no pattern: a command name of at most %d characters, * and ?, "
+          "perhaps after GET: or PUT:",
+          shown(w[0]), kFaultsMaxPattern);
     int a = 1;
     while (n > 1 && a < kActionCount && w[1] != kActions[a]) ++a;
     if (n < 2 || a == kActionCount)
@@ -246,21 +257,24 @@ class parser {
       (is_times ? times : after) = true;
       (is_times ? r.times : r.after) = x;
     }
+    if (r.verb != 0 && !acts_on(r, r.verb == 'G'))
+      return fail("'%s': %s does not act on a %s, so this rule would never act",
+                  shown(w[0]), kActions[a], r.verb == 'G' ? "GET" : "PUT");
     // A PUT's name comes with its payload: what acts before it cannot
     // choose PUTs by name. A refuse rule naming GET commands only acts on GETs.
     if (!any_name(r) && has_step(r) && r.step == ether_step::next)
       return fail(
           "'%s' before next: a PUT's name comes only after its first NEXT, so "
-          "this rule takes only the pattern *",
+          "this rule takes only the pattern * or PUT:*",
           shown(w[0]));
-    if (!any_name(r) && r.action == fault_action::refuse) {
+    if (!any_name(r) && r.action == fault_action::refuse && r.verb != 'G') {
       for (int k = 0; const ifc_command_info *c = ifc_command_at(k); ++k) {
         if (c->verb == IFC_VERB_PUT &&
             faults_match(r.pattern, r.pattern_len, c->name,
                          static_cast<int>(std::strlen(c->name))))
           return fail(
               "'%s' matches PUT commands, whose name comes only after the first "
-              "NEXT: to refuse PUTs, give the pattern *",
+              "NEXT: to refuse PUTs, give the pattern * or PUT:*",
               shown(w[0]));
       }
     }

@@ -35,8 +35,9 @@ struct fault_rule {
   int line;             // from 1
   const char *text;     // the rule as written, without blanks around it or a comment
   int text_len;         // (text and pattern point into the parsed text)
-  const char *pattern;  // '*' and '?' are wildcards
+  const char *pattern;  // '*' and '?' are wildcards, without a GET:/PUT: prefix
   int pattern_len;
+  char verb;  // 'G' or 'P' for a pattern written GET:... or PUT:..., else 0
   fault_action action;
   ether_step step;    // delay, close, reset: before which step
   int amount;         // delay: milliseconds; down: seconds

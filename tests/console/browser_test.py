@@ -228,17 +228,14 @@ class ReadingsTest(BrowserCase):
 
 class FaultsTest(BrowserCase):
     def test_preset_makes_the_next_save_fail_visibly(self):
-        # The targets page open in one tab, the Faults page in another.
-        self.open("targets.cgi")
-        targets = self.browser.current_window_handle
-        self.type_into("to1", "111")
-        self.browser.switch_to.new_window("tab")
+        # As a person clicks through it: the preset, then the page and its save.
         self.open("faults.cgi")
         self.submit("preset-refuse")
-        self.assertEqual(self.find("text-1").text, "* refuse times 1")
+        self.assertEqual(self.find("text-1").text, "PUT:* refuse times 1")
         self.screenshot("faults-refuse")
 
-        self.browser.switch_to.window(targets)
+        self.open("targets.cgi")
+        self.type_into("to1", "111")
         self.submit("targets-save")
         self.assertEqual(self.find("error").get_attribute("data-status"), "502")
         self.assertIn("refused by the server", self.find("reason").text)

@@ -48,6 +48,8 @@ TEST(FaultRules, RefusedWithTheirLineAndReason) {
     {"times twice", "* lose times 1 times 2", 1, "'times' is not understood here"},
     {"a PUT by name before next", "IFC_set_* close before next", 1, "'IFC_set_*' before next: a PUT's name comes"},
     {"PUT commands refused by name", "IFC_*_tw_? refuse", 1, "'IFC_*_tw_?' matches PUT commands"},
+    {"a verb's rule that never acts", "GET:* lose", 1, "'GET:*': lose does not act on a GET"},
+    {"a verb without a pattern", "PUT: refuse", 1, "'PUT:' is no pattern"},
     {"a reply without quotes", "* reply to:1", 1, "reply takes a text in double quotes"},
     {"a text left open", "* reply \"to:1 # no comment", 1, "without its closing quote"},
     {"an escape C does not know", "* reply \"a\\qb\"", 1, "'\\x5cqb\"' holds no escape"},
@@ -120,6 +122,8 @@ TEST(FaultRules, EveryActionAsAPageMeetsIt) {
   } cases[] = {
     {"refuse by name: GETs only", "IFC_get_Tot_Twt_? refuse", {{G, IFC_EUNKNOWN, "unknown", 1}, {S, IFC_OK, "ok"}}},
     {"refuse a PUT", "* refuse", {{S, IFC_EREFUSED, "refused", 1}}},
+    {"refuse the next save only", "PUT:* refuse times 1",
+     {{G, IFC_OK, "ok", 0, 90}, {S, IFC_EREFUSED, "refused", 1}, {S, IFC_OK, "ok"}}},
     {"delays within the client's time-out", "* delay 20 before block\n* delay 20 before fin",
      {{G, IFC_OK, "ok", 1, 90}, {S, IFC_OK, "ok", 2}}},
     {"delays past it", "* delay 300 before len\n* delay 300 before next",
