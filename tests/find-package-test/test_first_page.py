@@ -12,12 +12,12 @@ def controller(monkeypatch):
     command waits on standard input, and cleans up when the fixture closes
     that input, or when this process dies and the pipe closes with it."""
     run = subprocess.Popen(
-        ["ifcsim-run", "--", "sh", "-c", 'echo "$IFCSIM_PORT $IFCSIM_DIR"; cat >/dev/null'],
+        ["ifcsim-run", "--", "sh", "-c", "env | grep ^IFCSIM_; echo; cat >/dev/null"],
         stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-    port, directory = run.stdout.readline().split()
-    monkeypatch.setenv("IFCSIM_HOST", "127.0.0.1")
-    monkeypatch.setenv("IFCSIM_PORT", port)
-    yield directory
+    for line in iter(run.stdout.readline, "\n"):
+        name, value = line.rstrip("\n").split("=", 1)
+        monkeypatch.setenv(name, value)
+    yield os.environ["IFCSIM_DIR"]
     run.stdin.close()
     assert run.wait(10) == 0
 
@@ -32,3 +32,11 @@ def test_a_change_shows_on_the_page(controller):
     assert cgi("--status", PAGE, "item=main_on&value=95") == "303\n"
     assert "<tr><td>main_on</td><td>95</td></tr>\n" in cgi("--body", PAGE)
     assert os.path.getsize(os.path.join(controller, "valve_fp.set")) == 8960
+
+
+def test_a_refused_save_shows_on_the_page(controller):
+    subprocess.run(["ifcctl", "fault", "add", "* refuse times 1"], check=True)
+    assert ('<p id="error" data-code="-6">the controller: refused by the server</p>\n'
+            in cgi("--body", PAGE, "item=main_on&value=95"))
+    subprocess.run(["ifcctl", "journal", "wait", "--count", "1", "--result", "refused"], check=True)
+    assert "<tr><td>main_on</td><td>90</td></tr>\n" in cgi("--body", PAGE)
