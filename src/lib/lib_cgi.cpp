@@ -155,12 +155,12 @@ bool read_conversion(const char *p, conversion *c) {
 // Writes one number conversion, rebuilt with the widths the arguments gave.
 template <typename T>
 void number(out *o, const conversion &c, int width, int precision, T value) {
-  char spec[48];
-  int n = snprintf(spec, sizeof spec, "%%%s", c.flags);
-  if (width >= 0) n += snprintf(spec + n, sizeof spec - n, "%d", width);
-  if (precision >= 0) n += snprintf(spec + n, sizeof spec - n, ".%d", precision);
-  snprintf(spec + n, sizeof spec - n, "%s%c", c.length, c.conv);
-  const int w = fprintf(stdout, spec, value);
+  char format[48];
+  int n = snprintf(format, sizeof format, "%%%s", c.flags);
+  if (width >= 0) n += snprintf(format + n, sizeof format - n, "%d", width);
+  if (precision >= 0) n += snprintf(format + n, sizeof format - n, ".%d", precision);
+  snprintf(format + n, sizeof format - n, "%s%c", c.length, c.conv);
+  const int w = fprintf(stdout, format, value);
   if (w < 0)
     o->failed = true;
   else
@@ -188,7 +188,7 @@ void integer(out *o, const conversion &c, int width, int precision, va_list *arg
   }
   if (strcmp(l, "t") == 0)
     return number(o, c, width, precision, va_arg(*args, ptrdiff_t));
-  // hh, h and none: promoted to int; the length in the spec narrows it.
+  // hh, h and none: promoted to int; the length in the format narrows it.
   if (is_signed) return number(o, c, width, precision, va_arg(*args, int));
   number(o, c, width, precision, va_arg(*args, unsigned int));
 }
