@@ -318,7 +318,7 @@ std::int64_t monotonic_ms() {
 
 char path_copy[PATH_MAX];
 control_file file;
-char text[kReadingsMaxBytes + 1];
+char file_text[kReadingsMaxBytes + 1];
 readings_table table;
 readings_error last_error;
 bool active = false;
@@ -343,9 +343,9 @@ void refresh() {
   active = false;
   if (state == kControlGone) return;
   const char *why = nullptr;
-  const long n = control_file_read(&file, text, sizeof text, &why);
+  const long n = control_file_read(&file, file_text, sizeof file_text, &why);
   if (n < 0) return refuse(0, why);
-  if (readings_parse(text, static_cast<std::size_t>(n), &table, &last_error) != 0)
+  if (readings_parse(file_text, static_cast<std::size_t>(n), &table, &last_error) != 0)
     return refuse(last_error.line, last_error.reason);
   active = true;
   std::memset(requests, 0, sizeof requests);
