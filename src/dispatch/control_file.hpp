@@ -10,7 +10,10 @@
 
 #include <sys/types.h>
 
+#include <cstdarg>
 #include <cstddef>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string_view>
 
@@ -62,3 +65,40 @@ const char *control_file_shown(std::string_view word, std::size_t max);
 
 // Blank, tab and carriage return: what separates words on a line.
 inline bool control_file_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// What the parsers share: the walk over the lines and the refusal. Error is
+// the parser's error struct, with `int line` and `char reason[N]`.
+template <class Error>
+class control_file_parser {
+ protected:
+  explicit control_file_parser(Error *err) : err_(err) {}
+
+  // Hands each line of text[0..length) to statement(p, eol), without its
+  // '\n'; the first line refused ends the walk. Returns 0 or -1.
+  template <class Statement>
+  int each_line(const char *text, std::size_t length, Statement statement) {
+    const char *p = text;
+    const char *end = text + length;
+    for (line_ = 1; p < end; ++line_) {
+      const char *eol = static_cast<const char *>(std::memchr(p, '\n', end - p));
+      if (eol == nullptr) eol = end;
+      if (!statement(p, eol)) return -1;
+      p = eol + 1;
+    }
+    return 0;
+  }
+
+  // Refuses the current line: its number and the reason go to the error.
+  // Member function: "this" is argument 1.
+  __attribute__((format(printf, 2, 3))) bool fail(const char *fmt, ...) {
+    err_->line = line_;
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(err_->reason, sizeof err_->reason, fmt, ap);
+    va_end(ap);
+    return false;
+  }
+
+  Error *err_;
+  int line_ = 0;  // the line being read, from 1
+};

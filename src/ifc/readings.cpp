@@ -1,7 +1,6 @@
 #include "ifc/readings.hpp"
 
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -39,38 +38,21 @@ using token = std::string_view;
 // A token as a refusal shows it.
 const char *shown(token t) { return control_file_shown(t, 20); }
 
-class parser {
+class parser : control_file_parser<readings_error> {
  public:
-  parser(readings_table *out, readings_error *err) : t_(out), err_(err) {}
+  parser(readings_table *out, readings_error *err) : control_file_parser(err), t_(out) {}
 
   int run(const char *text, std::size_t length) {
     t_->every_ms = 0;
     t_->frames = 0;
     clear(&t_->frame[0], 0);
     every_seen_ = false;
-    const char *p = text;
-    const char *end = text + length;
-    for (line_ = 1; p < end; ++line_) {
-      const char *eol = static_cast<const char *>(std::memchr(p, '\n', end - p));
-      if (eol == nullptr) eol = end;
-      if (!statement(p, eol)) return -1;
-      p = eol + 1;
-    }
-    return 0;
+    return each_line(text, length,
+                     [this](const char *p, const char *eol) { return statement(p, eol); });
   }
 
  private:
   static constexpr int kMaxTokens = 64;
-
-  // Member function: "this" is argument 1.
-  __attribute__((format(printf, 2, 3))) bool fail(const char *fmt, ...) {
-    err_->line = line_;
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(err_->reason, sizeof err_->reason, fmt, ap);
-    va_end(ap);
-    return false;
-  }
 
   static void clear(readings_frame *f, int line) {
     std::memset(f->set, 0, sizeof f->set);
@@ -302,8 +284,6 @@ class parser {
   }
 
   readings_table *t_;
-  readings_error *err_;
-  int line_ = 0;
   bool every_seen_ = false;
 };
 

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -60,9 +59,9 @@ bool acts_on(const fault_rule &r, bool get) {
 // A token as a refusal shows it.
 const char *shown(token t) { return control_file_shown(t, 24); }
 
-class parser {
+class parser : control_file_parser<fault_error> {
  public:
-  parser(fault_table *out, fault_error *err) : t_(out), err_(err) {}
+  parser(fault_table *out, fault_error *err) : control_file_parser(err), t_(out) {}
 
   int run(const char *text, std::size_t length) {
     t_->count = 0;
@@ -73,29 +72,12 @@ class parser {
       fail("larger than %zu bytes", kFaultsMaxBytes);
       return -1;
     }
-    const char *p = text;
-    const char *end = text + length;
-    for (line_ = 1; p < end; ++line_) {
-      const char *eol = static_cast<const char *>(std::memchr(p, '\n', end - p));
-      if (eol == nullptr) eol = end;
-      if (!statement(p, eol)) return -1;
-      p = eol + 1;
-    }
-    return 0;
+    return each_line(text, length,
+                     [this](const char *p, const char *eol) { return statement(p, eol); });
   }
 
  private:
   static constexpr int kMaxWords = 16;
-
-  // Member function: "this" is argument 1.
-  __attribute__((format(printf, 2, 3))) bool fail(const char *fmt, ...) {
-    err_->line = line_;
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(err_->reason, sizeof err_->reason, fmt, ap);
-    va_end(ap);
-    return false;
-  }
 
   // Splits [p, eol) into words up to a '#' outside quotes; a quoted text is
   // one word, its backslash escapes included.
@@ -283,8 +265,6 @@ class parser {
   }
 
   fault_table *t_;
-  fault_error *err_;
-  int line_ = 0;
   std::size_t pool_used_ = 0;
 };
 
