@@ -1,6 +1,7 @@
 // The whole-call deadline against a fake controller that sends a long reply
-// slowly, each block within the single wait: without the deadline the call
-// would last the 3.2 s of the reply.
+// slowly, each block well within the single wait (80 of 400 ms, so a loaded
+// machine does not end the call early): without the deadline the call would
+// last the 3.2 s of the reply.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -25,7 +26,7 @@ TEST(LibClientDeadline, ATrickledReplyEndsTheCallAtItsDeadline) {
   }
   testing_support::ScriptedServer server(steps);
   setenv("IFCSIM_PORT", std::to_string(server.port()).c_str(), 1);
-  setenv("IFCSIM_TIMEOUT_MS", "100", 1);
+  setenv("IFCSIM_TIMEOUT_MS", "400", 1);
   setenv("IFCSIM_DEADLINE_MS", "1000", 1);
   ifc_endpoint ep;
   ASSERT_EQ(ifc_endpoint_init(&ep), IFC_OK);
